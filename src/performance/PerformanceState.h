@@ -1,0 +1,77 @@
+// The state a performance shares between its subsystems: the flake, the score clock and
+// its phases, the capture queues, the palette, the dot ring's motion, the display mode
+// and the camera. One aggregate owns it for the whole run; nothing here is global, so a
+// test builds a fresh one. Members hold their program-start values as initialised here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "flake/FlakeState.h"
+
+namespace vesk {
+
+constexpr int noteQueueCapacity = 256;
+constexpr int pedalLogCapacity = 1000;
+constexpr int accentListCapacity = flake::segmentCapacity;
+// `finaleTick` before the finale has started: beyond any score tick a performance reaches.
+constexpr int finaleTickUnset = 30000;
+
+enum class ReplayMode : int { ForwardMirrored = 1, Backward = 2 };
+
+struct PerformanceState {
+    // The flake: segments, tips, depth population (growth and finale).
+    flake::FlakeState flake;
+
+    // The score clock and the phases of a performance.
+    int scoreTick = 0;
+    int silentTicks = 0;
+    std::uint8_t finaleStarted = 0;
+    int finaleTick = 0;
+    int finaleSegmentCount = 0;
+    int windDownTicks = 0;
+    ReplayMode replayMode = ReplayMode::Backward;  // the first performance replays backwards
+    int tickIntervalMs = 200;
+    float spinSpeed = -0.08f;  // radians per rotation step about the flake's z axis
+    int rippleStage = 0;       // 0 none, 1..29 circles drawn, 30 finished
+    std::uint8_t sceneReady = 0;
+
+    // Notes and pedal changes captured since the last tick.
+    std::array<std::uint8_t, noteQueueCapacity> noteOnQueue{};
+    int noteOnCount = 0;
+    std::array<std::uint8_t, noteQueueCapacity> noteOffQueue{};
+    int noteOffCount = 0;
+    std::array<int, pedalLogCapacity> pedalTicks{};
+    std::array<int, pedalLogCapacity> pedalValues{};
+    int pedalIndex = 0;
+    std::array<flake::Segment*, accentListCapacity> accentList{};
+    int accentCount = 0;
+    int clusterCount = 0;
+
+    // The palette (components 0.0 to 1.0, single precision on purpose: the colour words
+    // depend on it). Until the first reset colours the flake they hold the reset values.
+    float baseRed = 0.0f;
+    float baseGreen = 0.4f;
+    float baseBlue = 0.5f;
+    float greenStep = 1.0f;
+    float accentRed = 0.45f;
+    float accentGreen = 0.7f;
+    float accentBlue = 0.5f;
+
+    // The dot ring's motion, shared with the wind-down and the colour switch.
+    int ringOffset = 0;
+    int ringStep = 1;
+    float ringSpin = 0.02f;
+
+    // The display mode the scene was built for.
+    int screenWidth = 1024;
+    int screenHeight = 768;
+    int screenBits = 32;
+
+    // The camera, moved in and out by the breathing; not reset between performances.
+    float cameraX = 0.0f;
+    float cameraY = 0.0f;
+    float cameraZ = -5.0f;
+};
+
+}  // namespace vesk

@@ -14,6 +14,7 @@
 
 #include "../tests/support/FlakeScene.h"
 #include "../tests/support/TestRandom.h"
+#include "flake/Growth.h"
 #include "flake/Meshing.h"
 #include "scene/Colouring.h"
 

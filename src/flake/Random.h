@@ -1,10 +1,7 @@
 // The random draws of the flake: which tip grows next, and (in the wind-down) which
 // notes sound. The program draws from the C library's rand, seeded once at start-up;
-// tests and reproducible runs put a scripted source in its place.
+// tests put a scripted source in its place.
 #pragma once
-
-#include <cstddef>
-#include <vector>
 
 namespace vesk::flake {
 
@@ -19,18 +16,6 @@ public:
 class CLibraryRandom final : public RandomSource {
 public:
     int next() override;
-};
-
-// Replays a fixed list of draws, over and over; counts how many were taken.
-class ScriptedRandom final : public RandomSource {
-public:
-    explicit ScriptedRandom(std::vector<int> draws);
-    int next() override;
-    std::size_t drawsTaken() const { return taken_; }
-
-private:
-    std::vector<int> draws_;
-    std::size_t taken_ = 0;
 };
 
 // A uniform-ish int in [lo, hi]: lo + (r mod (hi - lo + 1)) for the next draw r, with no

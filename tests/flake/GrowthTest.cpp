@@ -40,7 +40,7 @@ bool isTip(const FlakeState& flake, const Segment* s) {
 
 TEST(Growth, SeedArmsComeFirstWhateverTheNote) {
     FlakeState flake;
-    ScriptedRandom random({2});
+    vesk::test::ScriptedRandom random({2});
     growSegment(flake, random, 61, 0);
     EXPECT_EQ(flake.segmentCount, 1);
     EXPECT_EQ(flake.tipCount, 1);
@@ -71,7 +71,7 @@ TEST(Growth, PitchClassPicksTheDirection) {
 
 TEST(Growth, TipsOfShallowDepthStayBesideTheirChild) {
     FlakeState flake;
-    ScriptedRandom random({0});  // always the first tip: the arm pointing up
+    vesk::test::ScriptedRandom random({0});  // always the first tip: the arm pointing up
     growSeedArms(flake, random);
     ASSERT_EQ(flake.currentTip, flake.segments[0].get());
 
@@ -86,7 +86,7 @@ TEST(Growth, TipsOfShallowDepthStayBesideTheirChild) {
 
 TEST(Growth, DeepTipWithRoomIsReplacedByItsChild) {
     FlakeState flake;
-    ScriptedRandom random({0});
+    vesk::test::ScriptedRandom random({0});
     growSeedArms(flake, random);
     // A chain up the y axis: seed arm, then depths 1, 2 and 3 straight on.
     growOn(flake, random, flake.segments[0].get(), 62);
@@ -178,9 +178,9 @@ TEST(Growth, DepthBalanceRule) {
 
 TEST(Growth, CollisionOnARoomyTipReplacesItInTheTipList) {
     FlakeState flake;
-    ScriptedRandom random({0, 0, 1, 0});
+    vesk::test::ScriptedRandom random({0, 0, 1, 0});
     growSeedArms(flake, random);  // 5 draws of the script: current tip is the up arm
-    random = ScriptedRandom({0});
+    random = vesk::test::ScriptedRandom({0});
     ASSERT_EQ(flake.currentTip, flake.segments[0].get());
     // A grown segment straight above the up arm, where its straight child would end.
     Segment& obstacle = placeSegment(flake, 6, 0.0f, 0.5f, 0.0f, 0.7f);
@@ -201,7 +201,7 @@ TEST(Growth, CollisionOnARoomyTipReplacesItInTheTipList) {
 
 TEST(Growth, GiveUpBuildsOnTheTenthDrawUntested) {
     FlakeState flake;
-    ScriptedRandom random({1});
+    vesk::test::ScriptedRandom random({1});
     growSeedArms(flake, random);
     // Every seed arm already has a straight child (not part of the flake).
     Segment blocker(nullptr, turnStraight, climbLevel, 99, 60, 0);
@@ -217,7 +217,7 @@ TEST(Growth, GiveUpBuildsOnTheTenthDrawUntested) {
 
 TEST(Growth, AStepAlwaysEndsEvenWhenEveryCandidateIsRejected) {
     FlakeState flake;
-    ScriptedRandom random({3});
+    vesk::test::ScriptedRandom random({3});
     growSeedArms(flake, random);
     // Tips too deep to grow: every give-up candidate is deeper still and unbalanced.
     for (int i = 0; i < seedArmCount; ++i) flake.segments[i]->depth = 20;
@@ -256,7 +256,7 @@ TEST(Growth, ALongRunKeepsTheFlakeConsistent) {
 
 TEST(Growth, RemovingASegmentKeepsTipsDepthsAndLinksInStep) {
     FlakeState flake;
-    ScriptedRandom random({0});
+    vesk::test::ScriptedRandom random({0});
     growSeedArms(flake, random);
     growOn(flake, random, flake.segments[0].get(), 62);
     growOn(flake, random, flake.segments[6].get(), 62);
@@ -295,7 +295,7 @@ TEST(Growth, RemovingASegmentKeepsTipsDepthsAndLinksInStep) {
 }
 
 TEST(Growth, RandomInRange) {
-    ScriptedRandom random({5, 0, 11, 0x7FFF});
+    vesk::test::ScriptedRandom random({5, 0, 11, 0x7FFF});
     EXPECT_EQ(randomInRange(random, 6, 6), 6);
     EXPECT_EQ(random.drawsTaken(), 0u);
     EXPECT_EQ(randomInRange(random, 1, 6), 6);  // 1 + 5 mod 6

@@ -32,7 +32,7 @@ void growSeedArms(FlakeState& flake, MeshBuilder& mesh, RandomSource& random) {
 TEST(Meshing, FirstSeedArmIsARidgeOfTwoQuads) {
     FlakeState flake;
     MeshBuilder mesh;
-    ScriptedRandom random({0});
+    vesk::test::ScriptedRandom random({0});
     ASSERT_TRUE(growAndMesh(flake, mesh, random, 72, 0));
     ASSERT_EQ(mesh.faceCount(), 2u);
     const auto* a = mesh.face(mesh.faceAt(0));

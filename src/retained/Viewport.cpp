@@ -1,6 +1,6 @@
 // A viewport: walks the scene's frame tree, takes every face into camera space, lights
-// it flat and hands the clipped, projected polygon to the rasteriser. Also keeps the
-// device's dirty rectangles, which Device::update copies to the window.
+// it flat and hands it to the rasteriser, which clips, projects and fills it. Also keeps
+// the device's dirty rectangles, which Device::update copies to the window.
 #include "retained/Viewport.h"
 
 #include <algorithm>
@@ -75,11 +75,15 @@ std::uint32_t scaledChannel(std::uint32_t colour, int shift, float intensity) {
     return std::uint32_t(std::clamp(value, 0.0f, fullChannel) + 0.5f) << shift;
 }
 
-// Flat shading of one face from its unclipped camera-space polygon. Frames only rotate
-// and translate, so angles measured in camera space are those of world space.
-std::uint32_t litColour(Colour colour, const Vector3* v, int count, const Lighting& lighting) {
-    // Newell's normal, taken relative to the first vertex to keep float cancellation
-    // small for the flake's tiny quads.
+// The normal of a face's plane, as long as twice its area: Newell's normal, taken relative
+// to the first vertex to keep float cancellation small for the flake's tiny quads. For a
+// quad that sum is exactly the cross product of the diagonals, far cheaper to take.
+Vector3 faceNormal(const Vector3* v, int count) {
+    if (count == 4) {
+        const Vector3 p{v[2].x - v[0].x, v[2].y - v[0].y, v[2].z - v[0].z};
+        const Vector3 q{v[3].x - v[1].x, v[3].y - v[1].y, v[3].z - v[1].z};
+        return {p.y * q.z - p.z * q.y, p.z * q.x - p.x * q.z, p.x * q.y - p.y * q.x};
+    }
     Vector3 n;
     for (int i = 0; i < count; ++i) {
         const Vector3& a = v[i];
@@ -90,6 +94,13 @@ std::uint32_t litColour(Colour colour, const Vector3* v, int count, const Lighti
         n.y += (az - bz) * (ax + bx);
         n.z += (ax - bx) * (ay + by);
     }
+    return n;
+}
+
+// Flat shading of one face from its unclipped camera-space polygon. Frames only rotate
+// and translate, so angles measured in camera space are those of world space.
+std::uint32_t litColour(Colour colour, const Vector3* v, int count, const Lighting& lighting) {
+    Vector3 n = faceNormal(v, count);
     // Faces are two-sided (the flake is thin and tumbles): the lit side is the one the
     // camera, at the origin, sees.
     if (n.x * v[0].x + n.y * v[0].y + n.z * v[0].z > 0.0f) n = {-n.x, -n.y, -n.z};
@@ -166,20 +177,16 @@ void Viewport::render(const Frame& scene) {
     };
     if (lit) forEachFrame(scene, scene.worldTransform(), collectLights);
 
-    // Camera space: x right, y up, z away. Near and far planes, then the guard band's
-    // sides, where |screen offset| = scale * |x or y| / z reaches guardBandPixels.
-    const ClipPlane planes[viewVolumePlanes] = {
-        {0.0f, 0.0f, 1.0f, -front},          {0.0f, 0.0f, -1.0f, back_},
-        {scale, 0.0f, guardBandPixels, 0.0f}, {-scale, 0.0f, guardBandPixels, 0.0f},
-        {0.0f, scale, guardBandPixels, 0.0f}, {0.0f, -scale, guardBandPixels, 0.0f},
-    };
+    const View view{centreX_, centreY_, scale, front, back_, guardBandPixels};
     const RasterTarget target{d.colour_.data(), d.depth_.data(), d.width_, area_};
-    const float centreX = centreX_, centreY = centreY_;
 
     // Quality's shade and fill bits are not consulted: faces are always drawn solid and
     // flat, so a quality of 11 (light on, shade mode 3, point fill) draws lit, flat,
     // solid faces, as the flake is meant to look.
     Rect drawn = d.drawn_;
+    // Set up once rather than per face: its members' initialisers would otherwise zero it
+    // for every face, which cost as much as transforming the face.
+    Vector3 camera[MeshBuilder::maxFaceVertices];
     auto drawVisuals = [&](const Frame& frame, const Matrix4& world) {
         if (frame.visuals().empty()) return;
         const CameraTransform toCamera(world * cameraFromWorld);
@@ -187,22 +194,10 @@ void Viewport::render(const Frame& scene) {
             mesh->forEachFace([&](const MeshBuilder::Face& face) {
                 const int count = std::min<int>(face.vertexCount, MeshBuilder::maxFaceVertices);
                 if (count < 3) return;
-                Vector3 camera[MeshBuilder::maxFaceVertices];
                 for (int i = 0; i < count; ++i) camera[i] = toCamera.apply(face.vertices[i]);
-                Vector3 clipped[maxClippedVertices];
-                const int clippedCount = clipPolygon(camera, count, planes, clipped);
-                if (clippedCount < 3) return;
-
                 const std::uint32_t colour = lit ? litColour(face.colour, camera, count, lighting)
                                                  : opaque | (face.colour & rgbMask);
-                ScreenPoint screen[maxClippedVertices];
-                for (int i = 0; i < clippedCount; ++i) {
-                    // z >= front > 0 after clipping.
-                    const float inverseDepth = 1.0f / clipped[i].z;
-                    screen[i] = {centreX + scale * clipped[i].x * inverseDepth,
-                                 centreY - scale * clipped[i].y * inverseDepth, inverseDepth};
-                }
-                drawn = drawn.united(fillConvexPolygon(target, screen, clippedCount, colour));
+                drawn = drawn.united(drawPolygon(target, view, camera, count, colour));
             });
         }
     };

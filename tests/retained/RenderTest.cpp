@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <utility>
@@ -230,6 +231,10 @@ TEST(Render, ClipsToTheViewVolumeAndTheViewport) {
         {"into the last corner", screenRect(50, 50, 70, 70), 50, 63},
         {"far larger than the view",
          {{-huge, huge, 6}, {huge, huge, 6}, {huge, -huge, 6}, {-huge, -huge, 6}}, 0, 63, true},
+        {"a vertex that is not a number",
+         {{0, 0, 6}, {1, 0, 6}, {std::numeric_limits<float>::quiet_NaN(), -1, 6}}, -1, -1},
+        {"a vertex at infinity",
+         {{0, 0, 6}, {1, 0, 6}, {0, -1, std::numeric_limits<float>::infinity()}}, -1, -1},
         // A band 20 pixels high sloping down at 1/2, its far end ten million pixels away.
         {"reaching far off the view",
          {onScreen(20, 40, 10), onScreen(20, 20, 10), onScreen(2e7f, 1e7f, 10)}, 20, 61, false,

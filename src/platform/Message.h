@@ -1,0 +1,40 @@
+// The messages a window receives, and the window procedure that handles them. Messages
+// are small values: a type and one 32-bit parameter (a key code, a timer id, a MIDI
+// short message, an exit code).
+#pragma once
+
+#include <cstdint>
+
+namespace vesk::platform {
+
+enum class MessageType : std::uint8_t {
+    Destroy,    // the window is going away; sent after a close request's default processing
+    Close,      // the user asked to close the window (close box, window manager, Alt+F4)
+    Paint,      // the window's picture needs drawing; param unused
+    KeyDown,    // param: key code (keyEscape for Esc; letters and digits as their ASCII code)
+    KeyUp,      // param: key code
+    Timer,      // param: the window timer's id
+    MidiInput,  // param: a MIDI short message: status | data1 << 8 | data2 << 16
+    ModalDone,  // internal to modal loops: the box or dialog with id `param` was answered
+    Quit,       // never dispatched: getMessage returns false instead; param: exit code
+};
+
+constexpr std::uint32_t keyEscape = 27;
+
+struct Message {
+    MessageType type = MessageType::Paint;
+    std::uint32_t param = 0;
+
+    bool operator==(const Message&) const = default;
+};
+
+// The window procedure. It runs on the window thread only, and it can be entered again
+// while it is running: a message box or dialog it opens runs a modal loop that keeps
+// dispatching the window's messages.
+class WindowHandler {
+public:
+    virtual ~WindowHandler() = default;
+    virtual void handleMessage(const Message& message) = 0;
+};
+
+}  // namespace vesk::platform

@@ -1,0 +1,31 @@
+// A MIDI output port: short messages, long (system-exclusive) messages, and a reset that
+// releases every sounding note. Called from the window thread and the timer thread; each
+// message goes out whole.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace vesk::platform {
+
+class MidiOutput {
+public:
+    virtual ~MidiOutput() = default;
+    // status | data1 << 8 | data2 << 16; a two-byte message (program change, channel
+    // pressure) carries 0 in the third byte and is sent as two bytes.
+    virtual void sendShort(std::uint32_t message) = 0;
+    virtual void sendLong(std::span<const std::uint8_t> bytes) = 0;
+    virtual void reset() = 0;
+};
+
+// Bytes of a short message by its status: two for program change and channel pressure
+// (0xC0..0xDF) and for 0xF1 and 0xF3, one for the other system messages, three otherwise.
+inline int shortMessageLength(std::uint8_t status) {
+    if (status >= 0xC0 && status <= 0xDF) return 2;
+    if (status == 0xF1 || status == 0xF3) return 2;
+    if (status == 0xF2) return 3;
+    if (status >= 0xF0) return 1;
+    return 3;
+}
+
+}  // namespace vesk::platform

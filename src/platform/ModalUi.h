@@ -1,0 +1,30 @@
+// Modal message boxes and the modal dialog built from a template. Both run a nested
+// message loop on the window thread until they are answered, so the window keeps
+// receiving its timer and paint messages (and its procedure is entered again) meanwhile.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/DialogTemplate.h"
+
+namespace vesk::platform {
+
+// Whether a box belongs to the window (drawn over it, keeps it from input) or stands alone.
+enum class BoxOwner { None, Window };
+
+// runDialog's result when the run ended (a quit request) while the dialog was open; the
+// quit request has then been posted again for the enclosing loop.
+constexpr int dialogAbandoned = -1;
+
+class ModalUi {
+public:
+    virtual ~ModalUi() = default;
+    // An error box with `text`, no caption and an OK button; returns when it is dismissed.
+    virtual void showMessageBox(std::string_view text, BoxOwner owner) = 0;
+    // Shows the dialog, calls `procedure` for its initialisation, commands and close
+    // request, and returns the result the procedure ended it with (or dialogAbandoned).
+    virtual int runDialog(const DialogTemplate& dialog, DialogProcedure& procedure) = 0;
+};
+
+}  // namespace vesk::platform

@@ -47,6 +47,15 @@ bool MessageLoop::getMessage(Message& message) {
             }
         }
 
+        // A paint waits for a due timer, but never for two timer messages in a row: a
+        // tick that takes longer than the timer's interval still gets its picture.
+        if (paintPending_ && lastWasTimer_) {
+            paintPending_ = false;
+            lastWasTimer_ = false;
+            message = {MessageType::Paint, 0};
+            return true;
+        }
+
         const std::int64_t now = source_.nowUs();
         auto due = std::min_element(timers_.begin(), timers_.end(),
                                     [](const WindowTimer& a, const WindowTimer& b) {
@@ -57,6 +66,7 @@ bool MessageLoop::getMessage(Message& message) {
             due->nextDueUs += due->periodUs;
             if (due->nextDueUs <= now) due->nextDueUs = now + due->periodUs;
             message = {MessageType::Timer, due->id};
+            lastWasTimer_ = true;
             return true;
         }
 
@@ -64,6 +74,7 @@ bool MessageLoop::getMessage(Message& message) {
             // Taken as handled on delivery: the window procedure paints or hands it to
             // defaultProcessing, which validates it.
             paintPending_ = false;
+            lastWasTimer_ = false;
             message = {MessageType::Paint, 0};
             return true;
         }

@@ -1,6 +1,6 @@
 // The window's message loop, one implementation for every backend: posted messages in
 // order, then the quit request, then at most one message per due window timer, and a
-// paint only when nothing else is waiting. Modal boxes and dialogs run nested loops on it
+// paint when nothing else is waiting (but never behind two timer messages in a row). Modal boxes and dialogs run nested loops on it
 // that keep dispatching the window's messages. A backend supplies the clock and the
 // waiting (its own events, virtual or real time) through EventSource.
 #pragma once
@@ -99,6 +99,7 @@ private:
 
     std::vector<WindowTimer> timers_;
     bool paintPending_ = false;
+    bool lastWasTimer_ = false;
     bool destroyed_ = false;
     int exitCode_ = 0;
     std::uint32_t lastModalId_ = 0;

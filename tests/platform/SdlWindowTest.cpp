@@ -540,23 +540,6 @@ TEST_F(SdlWindowTest, DisplayAcceptsModesThatFitTheDesktopAt24Or32Bits) {
     EXPECT_EQ(d.clientSize(), (Size{screenWidth, screenHeight}));
 }
 
-TEST_F(SdlWindowTest, PointerIsWarpedOnThePictureAndHiddenOffIt) {
-    auto platform = openWindow();
-    ASSERT_TRUE(platform);
-    int left = 0, top = 0;
-    SDL_GetWindowPosition(SDL_GetWindowFromID(platform->windowId()), &left, &top);
-
-    platform->desktop().setPointerPosition(100, 200);
-    int x = 0, y = 0;
-    SDL_GetGlobalMouseState(&x, &y);  // asks the X server where its pointer is
-    EXPECT_EQ(x - left, 100);
-    EXPECT_EQ(y - top, 200);
-    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
-
-    platform->desktop().setPointerPosition(1500, 0);  // where a performance puts it
-    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
-}
-
 // --- the box and the dialog under real keys and clicks ---
 
 TEST_F(SdlWindowTest, BoxTakesEnterAndEscForItsOkAndTheWindowHearsNoKey) {
@@ -740,17 +723,6 @@ TEST(Backends, AutoFallsBackToHeadlessWithoutADisplayAndSaysSo) {
     EXPECT_EQ(platform->display().clientSize(), (Size{1024, 768}));
     EXPECT_NE(log.str().find("using the headless backend"), std::string::npos) << log.str();
     EXPECT_NE(log.str().find("sdl: "), std::string::npos) << "no word on why sdl was passed over";
-}
-
-TEST(Backends, NamesChooseTheirBackendAndUnknownNamesAreRefused) {
-    std::string reason;
-    auto headless = createBackend("headless", BackendOptions{true, 640, 480, "t"}, reason);
-    ASSERT_TRUE(headless) << reason;
-    EXPECT_EQ(headless->display().clientSize(), (Size{640, 480}));
-
-    EXPECT_FALSE(createBackend("directdraw", BackendOptions{}, reason));
-    EXPECT_NE(reason.find("directdraw"), std::string::npos) << reason;
-    EXPECT_FALSE(createBackend("headless", BackendOptions{true, 0, 480, "t"}, reason));
 }
 
 TEST_F(SdlWindowTest, AutoTakesTheWindowWhereADisplayOpens) {

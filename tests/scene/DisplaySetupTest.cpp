@@ -5,7 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "flake/Meshing.h"
+#include "overlay/StarRing.h"
 #include "platform/headless/HeadlessPlatform.h"
+#include "scene/Colouring.h"
 #include "scene/DisplaySetup.h"
 
 namespace vesk::scene {
@@ -143,6 +146,54 @@ TEST(DisplaySetup, PaintRendersOnlyWhenTheSceneIsReadyAndReleaseIsRepeatable) {
     EXPECT_EQ(attempts(p).size(), 2u);
     EXPECT_TRUE(repaint(objects, state, p));
     EXPECT_EQ(p.surface().pixel(5, 5), 0xFF000000u);
+}
+
+TEST(DisplaySetup, RingDotsBesideTheFlakeSurviveRepaintsAndGoOnlyByTheirOwnErase) {
+    HeadlessPlatform p;
+    PerformanceState state;
+    SceneObjects objects;
+    ASSERT_TRUE(initDisplay(objects, state, p));
+    flake::CLibraryRandom random;
+    for (int arm = 0; arm < flake::seedArmCount; ++arm) {
+        ASSERT_TRUE(flake::growAndMesh(state.flake, *objects.flakeMesh, random, 72, 0));
+        ++state.flake.meshSegmentCount;
+    }
+    initColours(state, *objects.flakeMesh);
+    ASSERT_TRUE(repaint(objects, state, p));
+
+    overlay::StarRing ring;
+    overlay::initStarRing(ring, state);
+    overlay::drawStarRing(ring, state, p.surface());
+    constexpr std::uint32_t ringGreen = 0xFF00A000u;
+    std::vector<int> dots;
+    for (int i = 0; i < int(p.surface().pixels().size()); ++i)
+        if (p.surface().pixels()[i] == ringGreen) dots.push_back(i);
+    ASSERT_GT(dots.size(), 300u);
+
+    auto updated = [&](int i) {
+        for (const retained::Rect& r : objects.device->lastUpdateRects())
+            if (i % 1024 >= r.left && i % 1024 < r.right && i / 1024 >= r.top && i / 1024 < r.bottom)
+                return true;
+        return false;
+    };
+    std::size_t beside = 0;
+    for (int turn = 0; turn < 3; ++turn) {
+        objects.flakeFrame->addRotation(retained::Combine::After, {0, 0, 1}, 0.3f);
+        ASSERT_TRUE(repaint(objects, state, p));
+        beside = 0;
+        for (int i : dots) {
+            if (updated(i)) continue;
+            ++beside;
+            EXPECT_EQ(p.surface().pixels()[i], ringGreen) << i % 1024 << "," << i / 1024;
+        }
+    }
+    EXPECT_GT(beside, 200u);
+
+    // The ring's next drawing erases its old dots (where no new dot lands on them).
+    overlay::drawStarRing(ring, state, p.surface());
+    int erased = 0;
+    for (int i : dots) erased += p.surface().pixels()[i] == 0xFF000000u;
+    EXPECT_GT(erased, 300);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "flake/FlakeState.h"
@@ -26,7 +27,8 @@ struct PerformanceState {
     // The score clock and the phases of a performance.
     int scoreTick = 0;
     int silentTicks = 0;
-    std::uint8_t finaleStarted = 0;
+    // Read by the sequencer on the timer thread, which stops at its next firing once set.
+    std::atomic<std::uint8_t> finaleStarted = 0;
     int finaleTick = 0;
     int finaleSegmentCount = 0;
     int windDownTicks = 0;

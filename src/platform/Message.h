@@ -16,6 +16,7 @@ enum class MessageType : std::uint8_t {
     Timer,      // param: the window timer's id
     MidiInput,  // param: a MIDI short message: status | data1 << 8 | data2 << 16
     ModalDone,  // internal to modal loops: the box or dialog with id `param` was answered
+    Call,       // internal: runs the next call posted with postCall, on the window thread
     Quit,       // never dispatched: getMessage returns false instead; param: exit code
 };
 

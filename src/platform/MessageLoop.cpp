@@ -14,6 +14,15 @@ void MessageLoop::post(const Message& message) {
     source_.wake();
 }
 
+void MessageLoop::postCall(std::function<void()> call) {
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+        posted_.push_back({MessageType::Call, 0});
+    }
+    source_.wake();
+}
+
 void MessageLoop::postQuit(int exitCode) {
     {
         std::lock_guard lock(mutex_);
@@ -98,6 +107,17 @@ void MessageLoop::dispatch(const Message& message) {
         return;
     case MessageType::Quit:
         return;
+    case MessageType::Call: {
+        std::function<void()> call;
+        {
+            std::lock_guard lock(mutex_);
+            if (calls_.empty()) return;
+            call = std::move(calls_.front());
+            calls_.pop_front();
+        }
+        if (!destroyed_ && call) call();
+        return;
+    }
     default:
         break;
     }

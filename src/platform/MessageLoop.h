@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -48,6 +49,9 @@ public:
     // Both thread-safe: MIDI input and timer threads post to the window.
     void post(const Message& message);
     void postQuit(int exitCode);
+    // Thread-safe: `call` runs on the window thread when its turn in the queue comes (for
+    // work another thread must not do itself, such as showing a message box).
+    void postCall(std::function<void()> call);
 
     // Window thread. The next message by priority; false once the quit request is taken
     // (its code is exitCode()).
@@ -92,8 +96,9 @@ private:
     EventSource& source_;
     WindowHandler* handler_ = nullptr;
 
-    std::mutex mutex_;  // guards posted_, quitRequested_, requestedExitCode_
+    std::mutex mutex_;  // guards posted_, calls_, quitRequested_, requestedExitCode_
     std::deque<Message> posted_;
+    std::deque<std::function<void()>> calls_;
     bool quitRequested_ = false;
     int requestedExitCode_ = 0;
 

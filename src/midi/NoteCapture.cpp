@@ -1,0 +1,105 @@
+// The capture rules and the locked hand-over of notes to the tick.
+#include "midi/NoteCapture.h"
+
+#include "midi/Voice.h"
+
+namespace vesk::midi {
+
+namespace {
+
+constexpr int sustainController = 64;
+constexpr int pedalDownFrom = 64;  // values above 63 press the pedal
+constexpr int pedalDownValue = 127;
+constexpr int pedalUpValue = 0;
+constexpr std::uint32_t flashBackground = 0xFF7F0000u;
+constexpr std::uint32_t darkBackground = 0xFF000000u;
+
+bool isControlChange(int status) { return status >= 0xB0 && status <= 0xBF; }
+bool isNoteOn(int status, int data2) { return status >= 0x90 && status <= 0x9F && data2 > 0; }
+bool isRelease(int status, int data1, int data2) {
+    return ((status >= 0x80 && status <= 0x8F) || data2 == 0) && data1 != 0;
+}
+
+void append(std::array<std::uint8_t, noteQueueCapacity>& queue, int& count, std::uint8_t note,
+            std::uint64_t& dropped) {
+    if (count >= noteQueueCapacity) {
+        ++dropped;
+        return;
+    }
+    queue[std::size_t(count++)] = note;
+}
+
+}  // namespace
+
+void NoteInbox::noteOn(std::uint8_t note) {
+    std::lock_guard lock(mutex_);
+    append(on_, onCount_, note, dropped_);
+}
+
+void NoteInbox::noteOff(std::uint8_t note) {
+    std::lock_guard lock(mutex_);
+    append(off_, offCount_, note, dropped_);
+}
+
+void NoteInbox::drainInto(PerformanceState& state) {
+    std::lock_guard lock(mutex_);
+    for (int i = 0; i < onCount_; ++i)
+        append(state.noteOnQueue, state.noteOnCount, on_[std::size_t(i)], dropped_);
+    for (int i = 0; i < offCount_; ++i)
+        append(state.noteOffQueue, state.noteOffCount, off_[std::size_t(i)], dropped_);
+    onCount_ = offCount_ = 0;
+}
+
+int NoteInbox::pending() const {
+    std::lock_guard lock(mutex_);
+    return onCount_ + offCount_;
+}
+
+std::uint64_t NoteInbox::dropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+void NoteInbox::clear() {
+    std::lock_guard lock(mutex_);
+    onCount_ = offCount_ = 0;
+}
+
+void captureEvent(Capture& capture, int data1, int data2, int status) {
+    data1 &= 0xFF;
+    data2 &= 0xFF;
+    status &= 0xFF;
+    if (isControlChange(status)) {
+        if (data1 != sustainController) return;
+        const bool down = data2 >= pedalDownFrom;
+        sendVoicePedal(capture.output, down);
+        PerformanceState& s = capture.state;
+        if (s.pedalIndex + 1 >= pedalLogCapacity) return;
+        ++s.pedalIndex;
+        s.pedalTicks[std::size_t(s.pedalIndex)] = s.scoreTick;
+        s.pedalValues[std::size_t(s.pedalIndex)] = down ? pedalDownValue : pedalUpValue;
+        return;
+    }
+    if (isNoteOn(status, data2)) {
+        capture.inbox.noteOn(std::uint8_t(data1));
+    } else if (isRelease(status, data1, data2)) {
+        capture.inbox.noteOff(std::uint8_t(data1));
+    }
+}
+
+void onMidiInput(Capture& capture, retained::Frame* scene, std::uint32_t message) {
+    const int status = int(message & 0xFF);
+    const int data1 = int((message >> 8) & 0xFF);
+    const int data2 = int((message >> 16) & 0xFF);
+    if (!capture.state.finaleStarted) {
+        captureEvent(capture, data1, data2, status);
+        return;
+    }
+    if (!scene) return;
+    if (isNoteOn(status, data2))
+        scene->setSceneBackground(flashBackground);
+    else if (isRelease(status, data1, data2))
+        scene->setSceneBackground(darkBackground);
+}
+
+}  // namespace vesk::midi

@@ -1,0 +1,85 @@
+// The sequencer: plays the first track of the loaded file through the MIDI output, event
+// by event, on one-shot timers, and hands the listened channel's notes to capture. Every
+// event is scheduled at its exact time on the file's timeline (ticks accumulated from the
+// first event, microseconds per quarter from the set-tempo events) and each timer is
+// armed for that absolute deadline, so a file keeps its tempo and nothing drifts.
+#pragma once
+
+#include <atomic>
+#include <bitset>
+#include <cstdint>
+#include <mutex>
+#include <span>
+
+#include "midi/NoteCapture.h"
+#include "midi/SmfFile.h"
+#include "platform/Platform.h"
+#include "retained/Frame.h"
+
+namespace vesk::midi {
+
+class Sequencer {
+public:
+    // Nothing here may be destroyed before the sequencer.
+    Sequencer(SmfFile& file, PerformanceState& state, NoteInbox& inbox, platform::Platform& platform,
+              platform::MidiOutput* output);
+    ~Sequencer();
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+
+    // Window thread, once per performance: stops what plays, asks for the file, loads and
+    // checks it and arms the first timer, which plays the first event one timer period
+    // from now whatever its delta time. `scene` (may be null) takes the load's background.
+    void startPlayback(retained::Frame* scene);
+    // Either thread. No firing of this playback runs or follows once it has returned
+    // (from a firing itself: none follows).
+    void stopPlayback();
+
+    // Quarter notes per minute, whole, as the set-tempo events give it; 120 at the start.
+    int tempoBpm() const { return tempoBpm_; }
+    // One file tick at 120 per minute in whole milliseconds: the timers' resolution.
+    unsigned timerPeriodMs() const { return timerPeriodMs_; }
+    // Set from a load until stopPlayback; still set after an event that could not be played.
+    bool playing() const { return playing_; }
+    // The deadline of the last timer armed, in the timers' microseconds.
+    std::int64_t lastDeadlineUs() const { return lastDeadlineUs_; }
+
+private:
+    enum class Played { Played, Undefined, CutOff };
+
+    void onPlayTimer(std::uint64_t generation);
+    Played playEvent();
+    void applyMetaEvent(int typePos, int dataPos, std::uint32_t length);
+    void sendSysEx(std::span<const std::uint8_t> message);
+    void sendShort(int status, int data1, int data2 = 0);
+    // False when the timers refused it.
+    bool arm(std::int64_t deadlineUs, std::uint64_t generation);
+    // The track ran past the bytes loaded: the notes it left sounding are released.
+    void releaseSoundingNotes();
+    void showErrorOnWindowThread(SmfError code);
+
+    SmfFile& file_;
+    PerformanceState& state_;
+    NoteInbox& inbox_;
+    platform::Platform& platform_;
+    platform::MidiOutput* output_;
+
+    std::atomic<int> tempoBpm_{120};
+    unsigned timerPeriodMs_ = 0;
+    std::atomic<bool> playing_{false};
+    std::atomic<std::int64_t> lastDeadlineUs_{0};
+
+    // The timeline: the first event's time, and the time since it as the sum of each
+    // delta times the microseconds per quarter then in force (divided by the division
+    // only when a deadline is taken, so no rounding accumulates).
+    std::int64_t originUs_ = 0;
+    unsigned __int128 elapsedScaled_ = 0;
+    std::uint32_t usPerQuarter_ = 500000;
+    std::bitset<16 * 128> sounding_;  // channel * 128 + note, as the file left them
+
+    std::mutex timerMutex_;  // guards generation_ and playTimerId_ between the two threads
+    std::uint64_t generation_ = 0;
+    platform::TimerId playTimerId_ = platform::noTimer;
+};
+
+}  // namespace vesk::midi

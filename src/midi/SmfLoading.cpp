@@ -1,0 +1,159 @@
+// The file dialog and the load. Relative names open from the working directory.
+#include "midi/SmfLoading.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace vesk::midi {
+
+namespace {
+
+using platform::BoxOwner;
+using platform::ControlKind;
+namespace style = platform::controlStyle;
+
+constexpr const char* defaultFileName = "vobe.mid";
+constexpr const char* defaultChannel = "1";
+constexpr const char* channelErrorText = "チャネルのエラーです。";
+
+// Backgrounds of the first, third, ... and of the second, fourth, ... file opened.
+constexpr std::uint32_t evenLoadBackground = 0xFF020000u;
+constexpr std::uint32_t oddLoadBackground = 0xFF050000u;
+
+platform::DialogTemplate makeTemplate() {
+    platform::DialogTemplate d;
+    d.id = 104;
+    d.caption = "Select SMF";
+    d.width = 199;
+    d.height = 165;
+    d.fontName = "ＭＳ Ｐゴシック";
+    d.fontPoints = 9;
+    d.closeBox = true;
+    const std::uint32_t label = style::alignCentre | style::verticalCentre;
+    const std::uint32_t prompt = style::alignLeft | style::verticalCentre;
+    const std::uint32_t field = style::border | style::scrollHorizontally | style::tabStop;
+    d.controls = {
+        {ControlKind::Static, platform::noControlId, 10, 15, 150, 25,
+         "読み込むSMFを指定してください。", prompt},
+        {ControlKind::Static, platform::noControlId, 5, 45, 60, 20, "File Name", label},
+        {ControlKind::Edit, fileNameControl, 70, 45, 80, 20, "", field, fileNameLimit},
+        {ControlKind::Static, platform::noControlId, 10, 75, 145, 20,
+         "音をひろうチャネルを指定してください。", prompt},
+        {ControlKind::Static, platform::noControlId, 10, 100, 55, 20, "Midi Chanel", label},
+        {ControlKind::Edit, channelControl, 70, 100, 25, 20, "", field | style::alignCentre,
+         channelLimit},
+        {ControlKind::Button, runButton, 35, 140, 50, 14, "実行",
+         style::defaultButton | style::tabStop},
+        {ControlKind::Button, quitButton, 105, 140, 50, 15, "終了", style::tabStop},
+    };
+    return d;
+}
+
+const char* errorText(SmfError code) {
+    switch (code) {
+    case SmfError::Memory: return "メモリのエラーです！";
+    case SmfError::FileOpen: return "ファイルオープンのエラーです！";
+    case SmfError::FileSize: return "ファイルサイズのエラーです！";
+    case SmfError::Format: return "このフォーマットはサポートしていません！";
+    case SmfError::TimerTooSlow: return "CPUクロックが遅すぎます！";
+    case SmfError::UndefinedEvent:
+        return "未定義のMIDIイベントが含まれています。市販のシーケンスソフトで開いて、"
+               "フォーマット０で保存してからもう一度開いてみて下さい。";
+    }
+    return nullptr;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The dialog's answer: true to go on with its fields, false when the run is to end.
+bool askForFile(SmfFile& file, platform::Platform& platform) {
+    SmfDialogProcedure procedure(file);
+    const int result = platform.modalUi().runDialog(smfDialogTemplate(), procedure);
+    if (result == platform::dialogAbandoned) return false;  // the quit is on its way already
+    if (result == dialogQuit) {
+        platform.loop().postQuit(0);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const platform::DialogTemplate& smfDialogTemplate() {
+    static const platform::DialogTemplate dialog = makeTemplate();
+    return dialog;
+}
+
+int parseChannelText(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int value = 0;
+    // The field holds two characters, so the value cannot grow beyond two digits.
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+void SmfDialogProcedure::onInit(platform::DialogContext& dialog) {
+    dialog.setControlText(fileNameControl, defaultFileName);
+    dialog.setControlText(channelControl, defaultChannel);
+}
+
+void SmfDialogProcedure::onCommand(platform::DialogContext& dialog, int controlId) {
+    if (controlId == runButton) {
+        file_.smfPath = dialog.controlText(fileNameControl, fileNameLimit);
+        file_.listenChannel = parseChannelText(dialog.controlText(channelControl, channelLimit)) - 1;
+        dialog.endDialog(dialogRun);
+    } else if (controlId == quitButton) {
+        dialog.endDialog(dialogQuit);
+    }
+    // Any other command (Esc's cancel among them) leaves the dialog open.
+}
+
+void SmfDialogProcedure::onClose(platform::DialogContext& dialog) { dialog.endDialog(dialogRun); }
+
+void showError(platform::ModalUi& ui, SmfError code) {
+    if (const char* text = errorText(code)) ui.showMessageBox(text, BoxOwner::Window);
+}
+
+void showChannelError(platform::ModalUi& ui) { ui.showMessageBox(channelErrorText, BoxOwner::Window); }
+
+bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, retained::Frame* scene) {
+    platform::ModalUi& ui = platform.modalUi();
+    if (!askForFile(file, platform)) return false;
+    File opened;
+    for (;;) {
+        opened.reset(std::fopen(file.smfPath.c_str(), "rb"));
+        if (!opened) showError(ui, SmfError::FileOpen);
+        if (file.listenChannel < 0 || file.listenChannel > 15) {
+            opened.reset();
+            showChannelError(ui);
+        } else if (opened) {
+            break;
+        }
+        if (!askForFile(file, platform)) return false;
+    }
+
+    if (scene) scene->setSceneBackground(file.loadCount % 2 == 0 ? evenLoadBackground : oddLoadBackground);
+    ++file.loadCount;
+
+    // Nothing is read through a buffer that is not there.
+    if (!file.smfBuffer) {
+        showError(ui, SmfError::Memory);
+        return false;
+    }
+    const std::size_t read = std::fread(file.smfBuffer.get(), 1, smfBufferSize, opened.get());
+    file.smfLength = int(read);
+    if (file.smfLength == 0 || file.smfLength == smfBufferSize) {
+        showError(ui, SmfError::FileSize);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vesk::midi

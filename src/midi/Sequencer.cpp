@@ -26,6 +26,11 @@ Sequencer::~Sequencer() { stopPlayback(); }
 void Sequencer::startPlayback(retained::Frame* scene) {
     if (playing_) stopPlayback();
     if (!chooseAndLoadSmf(file_, platform_, scene)) return;
+    startLoaded();
+}
+
+void Sequencer::startLoaded() {
+    stopPlayback();
     playing_ = true;
     if (const auto error = parseSmfHeader(file_)) {
         showError(platform_.modalUi(), *error);

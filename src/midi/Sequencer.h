@@ -31,6 +31,9 @@ public:
     // checks it and arms the first timer, which plays the first event one timer period
     // from now whatever its delta time. `scene` (may be null) takes the load's background.
     void startPlayback(retained::Frame* scene);
+    // Plays what the buffer holds now, loaded by other means (offline runs, fuzzing): the
+    // header check and everything after it, as startPlayback does once the file is loaded.
+    void startLoaded();
     // Either thread. No firing of this playback runs or follows once it has returned
     // (from a firing itself: none follows).
     void stopPlayback();

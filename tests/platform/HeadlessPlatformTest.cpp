@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/headless/HeadlessPlatform.h"
@@ -95,6 +96,27 @@ struct FileDialogProcedure final : DialogProcedure {
     int closes = 0;
     std::string file, channel;
 };
+
+TEST(HeadlessTimers, OnTheRealClockTimersRunOnTheirOwnThreadAndPostToTheWindow) {
+    HeadlessPlatform p(64, 64, headless::HeadlessClock::Real);
+    struct Window final : WindowHandler {
+        std::vector<Message> seen;
+        void handleMessage(const Message& m) override { seen.push_back(m); }
+    } window;
+    p.loop().setHandler(&window);
+    const auto windowThread = std::this_thread::get_id();
+    std::thread::id timerThread;
+    p.timers().start(20, 1, [&] {
+        timerThread = std::this_thread::get_id();
+        p.loop().post({MessageType::MidiInput, 0x403C90});
+    });
+    p.runAt(5, [&] { p.loop().post({MessageType::KeyDown, 1}); });
+    p.stopAt(60, 3);
+    EXPECT_EQ(p.loop().run(), 3);
+    EXPECT_EQ(window.seen, (std::vector<Message>{{MessageType::KeyDown, 1}, {MessageType::MidiInput, 0x403C90}}));
+    EXPECT_NE(timerThread, windowThread);
+    EXPECT_GE(p.nowMs(), 60);
+}
 
 TEST(HeadlessDialog, ScriptedAnswersTypePressAndCloseWithinTheFieldLimits) {
     HeadlessPlatform p;

@@ -3,6 +3,8 @@
 #include "platform/headless/HeadlessPlatform.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "platform/headless/PngFile.h"
 
@@ -59,7 +61,7 @@ public:
         p_.record(std::move(r));
         const std::uint32_t id = p_.loop_.newModalId();
         const ScheduleKey answer =
-            p_.schedule(p_.nowUs_ + std::int64_t(p_.boxOpenMs_) * 1000,
+            p_.schedule(p_.currentUs() + std::int64_t(p_.boxOpenMs_) * 1000,
                         {noTimer, [this, id] { p_.loop_.answer(id); }});
         ++p_.openModals_;
         if (!p_.loop_.runModal(id)) p_.schedule_.erase(answer);
@@ -86,7 +88,7 @@ public:
             }
             const std::uint32_t id = p_.loop_.newModalId();
             const ScheduleKey key =
-                p_.schedule(p_.nowUs_ + std::int64_t(std::max(answer->openMs, 0)) * 1000,
+                p_.schedule(p_.currentUs() + std::int64_t(std::max(answer->openMs, 0)) * 1000,
                             {noTimer, [this, id] { p_.loop_.answer(id); }});
             if (!p_.loop_.runModal(id)) {
                 p_.schedule_.erase(key);
@@ -160,7 +162,10 @@ public:
         r.kind = Record::Kind::Sleep;
         r.a = ms;
         p_.record(std::move(r));
-        p_.advanceTo(p_.nowUs_ + std::int64_t(std::max(ms, 0)) * 1000);
+        if (p_.realTimers_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
+        else
+            p_.advanceTo(p_.nowUs_ + std::int64_t(std::max(ms, 0)) * 1000);
     }
     void setPointerPosition(int x, int y) override {
         Record r;
@@ -221,19 +226,24 @@ private:
     int framesMade_ = 0;
 };
 
-HeadlessPlatform::HeadlessPlatform(int width, int height)
+HeadlessPlatform::HeadlessPlatform(int width, int height, HeadlessClock clock)
     : surface_(width, height),
       loop_(static_cast<EventSource&>(*this)),
       display_(std::make_unique<HeadlessDisplay>(*this)),
       modalUi_(std::make_unique<HeadlessModalUi>(*this)),
       timers_(std::make_unique<VirtualTimers>(*this)),
-      desktop_(std::make_unique<HeadlessDesktop>(*this)) {}
+      desktop_(std::make_unique<HeadlessDesktop>(*this)) {
+    if (clock == HeadlessClock::Real) realTimers_ = std::make_unique<ThreadTimers>();
+}
 
 HeadlessPlatform::~HeadlessPlatform() = default;
 
 Display& HeadlessPlatform::display() { return *display_; }
 ModalUi& HeadlessPlatform::modalUi() { return *modalUi_; }
-OneShotTimers& HeadlessPlatform::timers() { return *timers_; }
+OneShotTimers& HeadlessPlatform::timers() {
+    if (realTimers_) return *realTimers_;
+    return *timers_;
+}
 Desktop& HeadlessPlatform::desktop() { return *desktop_; }
 
 std::unique_ptr<retained::Engine> HeadlessPlatform::createEngine() {
@@ -256,7 +266,7 @@ void HeadlessPlatform::runAt(std::int64_t ms, std::function<void()> action) {
 }
 
 HeadlessPlatform::ScheduleKey HeadlessPlatform::schedule(std::int64_t timeUs, Scheduled item) {
-    const ScheduleKey key{std::max(timeUs, nowUs_), ++scheduleOrder_};
+    const ScheduleKey key{std::max(timeUs, currentUs()), ++scheduleOrder_};
     schedule_.emplace(key, std::move(item));
     return key;
 }
@@ -280,9 +290,46 @@ void HeadlessPlatform::advanceTo(std::int64_t untilUs) {
     }
 }
 
+void HeadlessPlatform::wake() {
+    if (!realTimers_) return;  // virtual time: everything runs on the loop's thread
+    {
+        std::lock_guard lock(wakeMutex_);
+        woken_ = true;
+    }
+    wakeUp_.notify_one();
+}
+
+// The real clock: sleep until the limit, the next scripted item or a post from another
+// thread, then run the scripted items that are due.
+bool HeadlessPlatform::waitReal(std::optional<std::int64_t> limitUs) {
+    std::optional<std::int64_t> until = limitUs;
+    if (!schedule_.empty() && (!until || schedule_.begin()->first.first < *until))
+        until = schedule_.begin()->first.first;
+    {
+        std::unique_lock lock(wakeMutex_);
+        if (until) {
+            const auto deadline = std::chrono::steady_clock::now() +
+                                  std::chrono::microseconds(std::max<std::int64_t>(*until - currentUs(), 0));
+            wakeUp_.wait_until(lock, deadline, [this] { return woken_; });
+        } else {
+            wakeUp_.wait(lock, [this] { return woken_; });
+        }
+        woken_ = false;
+    }
+    const std::int64_t now = currentUs();
+    while (runNextDue(now)) {
+    }
+    if (stopUs_ && !stopped_ && now >= *stopUs_) {
+        stopped_ = true;
+        loop_.postQuit(stopExitCode_);
+    }
+    return true;
+}
+
 bool HeadlessPlatform::wait(std::optional<std::int64_t> deadlineUs) {
     std::optional<std::int64_t> limit = deadlineUs;
     if (stopUs_ && !stopped_ && (!limit || *stopUs_ < *limit)) limit = stopUs_;
+    if (realTimers_) return waitReal(limit);
     if (!limit) {
         // No deadline: jump to whatever is scheduled next, if anything is.
         if (schedule_.empty()) return false;

@@ -1,11 +1,13 @@
 // The headless backend: one virtual clock for everything, so minutes of ticks run in
-// milliseconds and a run with the same inputs is the same run. One-shot timer callbacks
+// milliseconds and a run with the same inputs is the same run (or, when asked, the real
+// clock with real one-shot timers on their own thread, for runs in real time). One-shot timer callbacks
 // and scripted events run in deadline order on the window thread while the loop waits;
 // dialogs and message boxes are answered from a script after a virtual time open, with
 // timers firing meanwhile; everything shown is recorded; the window is an in-memory
 // surface that can be written to PNG. Set-up failures can be injected step by step.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ThreadTimers.h"
 
 namespace vesk::platform::headless {
 
@@ -64,9 +67,15 @@ struct Record {
     std::vector<std::pair<int, std::string>> fields;  // dialog: edit texts when it ended
 };
 
+enum class HeadlessClock {
+    Virtual,  // time moves only when everything waits; timer callbacks run on the loop's thread
+    Real,     // steady_clock; one-shot timers on their own thread; scripted times are real
+};
+
 class HeadlessPlatform final : public Platform, private EventSource {
 public:
-    explicit HeadlessPlatform(int width = 1024, int height = 768);
+    explicit HeadlessPlatform(int width = 1024, int height = 768,
+                              HeadlessClock clock = HeadlessClock::Virtual);
     ~HeadlessPlatform() override;
 
     MessageLoop& loop() override { return loop_; }
@@ -95,7 +104,7 @@ public:
     void clearSetupFailures() { failures_.clear(); }
 
     // --- what happened ---
-    std::int64_t nowMs() const { return nowUs_ / 1000; }
+    std::int64_t nowMs() const { return currentUs() / 1000; }
     const std::vector<Record>& records() const { return records_; }
     std::vector<Record> records(Record::Kind kind) const;
     // Called for every record as it is made (a trace, for instance).
@@ -124,9 +133,11 @@ private:
     using ScheduleKey = std::pair<std::int64_t, std::uint64_t>;  // time, order of scheduling
 
     // EventSource
-    std::int64_t nowUs() override { return nowUs_; }
+    std::int64_t nowUs() override { return currentUs(); }
     bool wait(std::optional<std::int64_t> deadlineUs) override;
-    void wake() override {}
+    void wake() override;
+    std::int64_t currentUs() const { return realTimers_ ? realTimers_->nowUs() : nowUs_; }
+    bool waitReal(std::optional<std::int64_t> limitUs);
 
     ScheduleKey schedule(std::int64_t timeUs, Scheduled item);
     // Runs every scheduled item due up to `untilUs` (and the stop), then sets the clock there.
@@ -148,6 +159,10 @@ private:
     std::unique_ptr<HeadlessModalUi> modalUi_;
     std::unique_ptr<VirtualTimers> timers_;
     std::unique_ptr<HeadlessDesktop> desktop_;
+    std::unique_ptr<ThreadTimers> realTimers_;  // only on the real clock
+    std::mutex wakeMutex_;
+    std::condition_variable wakeUp_;
+    bool woken_ = false;
 
     std::deque<DialogAnswer> dialogAnswers_;
     std::optional<DialogAnswer> defaultAnswer_;

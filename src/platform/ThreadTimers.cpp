@@ -4,6 +4,10 @@
 // callbacks are also destroyed outside it, since their captures may do the same.
 #include "platform/ThreadTimers.h"
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <cassert>
 #include <exception>
@@ -16,6 +20,8 @@ namespace {
 // The longest single sleep. A far deadline is reached in several sleeps, which keeps
 // epoch + deadline from overflowing steady_clock's nanoseconds for absurd deadlines.
 constexpr std::int64_t longestSleepUs = std::int64_t(3600) * 1000 * 1000;
+// Low among real-time priorities (1..99): above every ordinary thread, below audio servers.
+constexpr int timerThreadPriority = 10;
 
 }  // namespace
 
@@ -80,6 +86,14 @@ void ThreadTimers::kill(TimerId id) {
 }
 
 void ThreadTimers::run() {
+    // The kernel may let a sleeping thread oversleep by its timer slack (50 us by
+    // default) to batch wake-ups; the sequencer's deadlines want it as small as it goes.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // Like an audio thread, the timer thread asks for a real-time priority so that a busy
+    // machine does not delay the music; where that is not allowed it runs as it is.
+    sched_param priority{};
+    priority.sched_priority = timerThreadPriority;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         if (pending_.empty()) {

@@ -1,0 +1,47 @@
+// MIDI ports of the machine through RtMidi: an output connected to another program's or a
+// device's port, and an input that is either our own virtual port (any source can be
+// connected to it) or a named source. ALSA's sequencer first, JACK where ALSA's is absent.
+// No RtMidi exception leaves this unit; a failure is a null port and a reason.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/MidiInput.h"
+#include "platform/MidiOutput.h"
+
+namespace vesk::platform::midi {
+
+enum class PortApi { Alsa, Jack };
+
+std::string_view portApiName(PortApi api);  // "alsa", "jack"
+
+// The port the output would connect to on `api`: the one called `portName` (or, failing
+// an exact match, the first whose name contains it) or, without a name, the first port
+// that is not one of `clientName`'s own. Null with the reason when the API cannot run
+// here or offers no such port.
+std::optional<std::string> findOutputPort(PortApi api, const std::string& portName,
+                                          const std::string& clientName, std::string& reason);
+
+// An output on the first of `apis` that runs here and offers the port (as findOutputPort
+// chooses it), as the client `clientName`. `description` says what was opened ("alsa,
+// port Midi Through:Midi Through Port-0 14:0") or, when null, why nothing was.
+std::unique_ptr<MidiOutput> openPortOutput(std::span<const PortApi> apis, const std::string& portName,
+                                           const std::string& clientName, std::string& description);
+
+// An input on the first of `apis` that runs here: the source called `portName`, or a
+// virtual port called `clientName` when no name is given. Sources connected to it are
+// heard as soon as start() hands it a sink.
+std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const std::string& portName,
+                                         const std::string& clientName, std::string& description);
+
+// The word for a complete short message of 1 to 3 bytes: status | data1 << 8 |
+// data2 << 16. Nothing for system-exclusive messages, longer ones, or bytes that do not
+// begin with a status byte.
+std::optional<std::uint32_t> packShortMessage(std::span<const std::uint8_t> bytes);
+
+}  // namespace vesk::platform::midi

@@ -38,6 +38,10 @@ public:
     // (from a firing itself: none follows).
     void stopPlayback();
 
+    // The output the file plays on (null: none). Window thread, while nothing plays: the
+    // devices open after the sequencer exists and close before it goes.
+    void setOutput(platform::MidiOutput* output) { output_ = output; }
+
     // Quarter notes per minute, whole, as the set-tempo events give it; 120 at the start.
     int tempoBpm() const { return tempoBpm_; }
     // One file tick at 120 per minute in whole milliseconds: the timers' resolution.

@@ -73,6 +73,7 @@ public:
         ++p_.openModals_;
         procedure.onInit(controls);
         int result = dialogAbandoned;
+        int lastControl = 0;
         while (!controls.ended()) {
             std::optional<DialogAnswer> answer;
             if (!p_.dialogAnswers_.empty()) {
@@ -95,6 +96,7 @@ public:
                 break;
             }
             for (const auto& [controlId, text] : answer->typed) controls.type(controlId, text);
+            lastControl = answer->action == DialogAnswer::Action::Close ? 0 : answer->controlId;
             if (answer->action == DialogAnswer::Action::Close) {
                 procedure.onClose(controls);
             } else {
@@ -110,6 +112,7 @@ public:
         r.kind = Record::Kind::Dialog;
         r.text = dialog.caption;
         r.a = result;
+        r.b = lastControl;
         for (const DialogControl& c : dialog.controls)
             if (c.kind == ControlKind::Edit) r.fields.emplace_back(c.id, controls.text(c.id));
         p_.record(std::move(r));

@@ -62,7 +62,8 @@ struct Record {
     Kind kind = Kind::MessageBox;
     std::string text;  // box text; dialog caption
     int a = 0, b = 0, c = 0;  // mode width, height, bits; beep hz, ms; sleep ms; pointer x, y;
-                              // dialog result (dialogAbandoned when the run ended it)
+                              // dialog result (dialogAbandoned when the run ended it) and
+                              // the control last pressed (0: the close box)
     bool flag = false;        // box owned by the window; mode accepted
     std::vector<std::pair<int, std::string>> fields;  // dialog: edit texts when it ended
 };

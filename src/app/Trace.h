@@ -1,0 +1,73 @@
+// The headless run's trace: JSON Lines, one object per event with the virtual (or real)
+// millisecond `t` and the event's name `ev`, written as things happen: MIDI sent, boxes
+// and dialogs shown, display modes asked for, performance starts, complete ticks, beeps,
+// frames written, the exit. A MIDI output records into it; frames go to PNG files.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "performance/Vesk.h"
+#include "platform/MidiPorts.h"
+#include "platform/headless/HeadlessPlatform.h"
+
+namespace vesk::app {
+
+class Trace final : public VeskObserver {
+public:
+    // `out` may be null (no trace); `framesDir` empty (no frames).
+    Trace(platform::headless::HeadlessPlatform& platform, std::FILE* out, std::string framesDir);
+
+    void performanceStarted(const Vesk& vesk) override;
+    void tickCompleted(const Vesk& vesk) override;
+    void repainted(const Vesk& vesk) override;
+    void exit(int code);
+    // False once a frame could not be written (said once on standard error).
+    bool framesOk() const { return framesOk_; }
+
+    // The headless MIDI devices: an output that writes to the trace, no input.
+    platform::MidiPorts& ports() { return ports_; }
+
+private:
+    class TracingOutput final : public platform::MidiOutput {
+    public:
+        explicit TracingOutput(Trace& trace) : trace_(trace) {}
+        void sendShort(std::uint32_t message) override;
+        void sendLong(std::span<const std::uint8_t> bytes) override;
+        void reset() override;
+
+    private:
+        Trace& trace_;
+    };
+    class Ports final : public platform::MidiPorts {
+    public:
+        explicit Ports(Trace& trace) : trace_(trace) {}
+        bool hasOutput() override { return true; }
+        std::unique_ptr<platform::MidiOutput> openOutput() override;
+        std::unique_ptr<platform::MidiInput> openInput() override { return nullptr; }
+        std::string describe() const override { return "trace"; }
+
+    private:
+        Trace& trace_;
+    };
+
+    void record(const platform::headless::Record& r);
+    // One line: {"t":..,"ev":"name"<fields>}; thread-safe (MIDI comes from the timer thread).
+    void line(const std::string& event, const std::string& fields);
+
+    platform::headless::HeadlessPlatform& platform_;
+    std::FILE* out_;
+    std::string framesDir_;
+    int frames_ = 0;
+    bool framesOk_ = true;
+    std::mutex mutex_;
+    Ports ports_{*this};
+};
+
+// `text` as a JSON string, quotes included.
+std::string jsonString(const std::string& text);
+
+}  // namespace vesk::app

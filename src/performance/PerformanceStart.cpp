@@ -1,0 +1,78 @@
+// Performance start and reset, in their fixed order.
+#include "performance/PerformanceStart.h"
+
+#include "flake/Meshing.h"
+#include "midi/Voice.h"
+#include "scene/Colouring.h"
+
+namespace vesk {
+
+namespace {
+
+// Far to the right of every display mode the set-up can choose.
+constexpr int pointerAwayX = 1500;
+constexpr int pointerAwayY = 0;
+constexpr int seedArmNote = 72;
+// The first pedal entries a reset clears; later ones keep what earlier performances left.
+constexpr int pedalEntriesCleared = 255;
+constexpr const char* noSceneText = "Could not create scene!";
+
+}  // namespace
+
+void startPerformance(Vesk& vesk) {
+    vesk.platform.desktop().setPointerPosition(pointerAwayX, pointerAwayY);
+    scene::initDisplay(vesk.scene, vesk.state, vesk.platform);
+    resetPerformance(vesk);
+    vesk.state.tickIntervalMs = startTickIntervalMs;
+    vesk.platform.loop().setTimer(tickTimerId, startTickIntervalMs);
+    if (vesk.observer) vesk.observer->performanceStarted(vesk);
+    vesk.sequencer.startPlayback(vesk.scene.scene.get());
+}
+
+bool resetPerformance(Vesk& vesk) {
+    PerformanceState& s = vesk.state;
+    flake::clearFlake(s.flake);  // also segmentCount, meshSegmentCount, tips, currentTip
+    s.spinSpeed = -0.08f;
+    s.silentTicks = 0;
+    s.accentCount = 0;
+    s.clusterCount = 0;
+    s.scoreTick = 0;
+    s.finaleStarted = 0;
+    s.finaleTick = finaleTickUnset;
+    s.windDownTicks = 0;
+    s.rippleStage = 0;
+    s.noteOnCount = 0;
+    s.noteOffCount = 0;
+    vesk.inbox.clear();
+
+    midi::selectVoiceProgram(vesk.output(), 0);
+    midi::setVoiceControllers(vesk.output());
+
+    // A scene that could not be built still gets a flake: it grows, colours and comes
+    // apart as ever, only nothing shows it. Segment i owns faces 2i and 2i + 1, so the
+    // flake starts on an empty mesh (a set-up that failed early left the last one).
+    if (!vesk.scene.flakeMesh || vesk.scene.flakeMesh->faceCount() != 0)
+        vesk.scene.flakeMesh = std::make_shared<retained::MeshBuilder>();
+    retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
+    for (int arm = 0; arm < flake::seedArmCount; ++arm) {
+        if (!flake::growAndMesh(s.flake, mesh, vesk.random, seedArmNote, s.scoreTick)) {
+            vesk.platform.modalUi().showMessageBox(noSceneText, platform::BoxOwner::Window);
+            return false;
+        }
+        ++s.flake.meshSegmentCount;
+    }
+    // The seed arms are not counted at depth 0.
+    s.flake.depthPopulation.fill(0);
+    scene::initColours(s, mesh);
+
+    s.noteOnQueue.fill(0);
+    std::fill_n(s.pedalValues.begin(), pedalEntriesCleared, 0);
+    std::fill_n(s.pedalTicks.begin(), pedalEntriesCleared, 0);
+    s.noteOffCount = 0;
+    s.pedalIndex = -1;
+
+    overlay::initStarRing(vesk.ring, s);
+    return true;
+}
+
+}  // namespace vesk

@@ -1,0 +1,179 @@
+// The tick's steps in their fixed order, the wind-down and the restart. Objects of the
+// scene are looked up where they are used, never kept across a call that can restart the
+// performance: after a restart inside this tick its last steps work on the new scene.
+#include "performance/TickDriver.h"
+
+#include "flake/Meshing.h"
+#include "midi/Voice.h"
+#include "performance/Finale.h"
+#include "performance/PerformanceStart.h"
+#include "scene/Colouring.h"
+
+namespace vesk {
+
+namespace {
+
+using platform::BoxOwner;
+
+constexpr const char* meshFullText = "Buffer is full!";
+constexpr const char* noSceneText = "Could not create scene!";
+
+// The finale's opening note, long and low, released when the ripple ends.
+constexpr int finaleProgram = 100;
+constexpr int finaleNote = 30;
+constexpr int warningToneHz = 100;
+constexpr int warningToneMs = 100;
+
+// The wind-down: the flake spins 3% faster each tick, the ring contracts, notes rise.
+constexpr float windDownSpinFactor = 1.03f;
+constexpr int windDownFastTimerTick = 10;
+constexpr int windDownFastTimerMs = 10;
+constexpr int windDownStraightenTick = 50;
+constexpr float windDownRingSpinStep = 0.00002f;
+constexpr int restartBelowRingOffset = -320;
+constexpr int restartPauseMs = 200;
+
+void playAndRelease(Vesk& vesk, int lo, int hi) {
+    const int note = flake::randomInRange(vesk.random, lo, hi);
+    midi::playVoiceNote(vesk.output(), vesk.state, note);
+    midi::voiceNoteOff(vesk.output(), note);
+}
+
+void restart(Vesk& vesk) {
+    PerformanceState& s = vesk.state;
+    scene::releaseScene(vesk.scene, s, vesk.platform.display());
+    vesk.platform.desktop().sleep(restartPauseMs);
+    s.replayMode = s.replayMode == ReplayMode::ForwardMirrored ? ReplayMode::Backward
+                                                               : ReplayMode::ForwardMirrored;
+    midi::voiceNoteOff(vesk.output(), finaleNote);
+    midi::selectVoiceProgram(vesk.output(), 0);
+    startPerformance(vesk);
+}
+
+void windDownStep(Vesk& vesk) {
+    PerformanceState& s = vesk.state;
+    s.spinSpeed = float(double(s.spinSpeed) * double(windDownSpinFactor));
+    ++s.windDownTicks;
+    s.ringStep = -1;
+
+    // One note by how far the ring has contracted (its offset as the last drawing left it).
+    const int offset = s.ringOffset;
+    if (offset >= -200 && offset <= -151) {
+        playAndRelease(vesk, 60, 84);
+    } else if (offset >= -260 && offset <= -201) {
+        playAndRelease(vesk, 84, 108);
+    } else if (offset >= -295 && offset <= -261) {
+        playAndRelease(vesk, 108, 127);
+    } else if (offset == -296) {
+        midi::selectVoiceProgram(vesk.output(), finaleProgram);
+        midi::playVoiceNote(vesk.output(), s, finaleNote);
+    }
+
+    if (s.windDownTicks == windDownFastTimerTick)
+        vesk.platform.loop().setTimer(tickTimerId, windDownFastTimerMs);
+    if (s.windDownTicks == windDownStraightenTick) {
+        // Back to the starting orientation, and the ring moves by two this once.
+        if (vesk.scene.flakeFrame)
+            vesk.scene.flakeFrame->addRotation(retained::Combine::Replace, {0.0f, 0.0f, 0.0f}, 0.0f);
+        s.ringStep *= 2;
+    }
+    s.ringSpin = float(double(s.ringSpin) + double(windDownRingSpinStep));
+    if (s.ringOffset < restartBelowRingOffset) restart(vesk);
+}
+
+void decidePhase(Vesk& vesk) {
+    PerformanceState& s = vesk.state;
+    if (s.noteOnCount != 0) {
+        s.silentTicks = 0;
+        s.rippleStage = 0;
+        ++s.scoreTick;
+        return;
+    }
+    if (s.flake.segmentCount == flake::seedArmCount) {
+        // Waiting for the first note, or the wind-down once the finale took the flake apart.
+        s.scoreTick = 0;
+        s.silentTicks = 0;
+        if (s.finaleStarted) windDownStep(vesk);
+        return;
+    }
+    if (s.scoreTick > s.finaleTick) vesk.platform.desktop().beep(warningToneHz, warningToneMs);
+    if (s.silentTicks >= firstFinaleStepSilentTicks) {
+        finaleStep(s, vesk.scene.flakeMesh.get(), vesk.scene.flakeFrame, vesk.platform.loop(),
+                   vesk.output());
+        ++s.silentTicks;
+        return;
+    }
+    if (s.silentTicks == finaleStartSilentTicks) {
+        s.finaleStarted = 1;
+        s.finaleTick = s.scoreTick + 1;
+        s.finaleSegmentCount = s.flake.segmentCount;
+        midi::selectVoiceProgram(vesk.output(), finaleProgram);
+        midi::playVoiceNote(vesk.output(), s, finaleNote);
+    } else if (s.silentTicks == rippleStartSilentTicks) {
+        s.rippleStage = 1;
+    }
+    ++s.scoreTick;
+    ++s.silentTicks;
+}
+
+// Each note-off releases the newest unreleased segment of its note (the seed arms too).
+void matchNoteOffs(PerformanceState& s) {
+    for (int k = 0; k < s.noteOffCount; ++k) {
+        const int note = s.noteOffQueue[std::size_t(k)];
+        for (int i = s.flake.segmentCount - 1; i >= 0; --i) {
+            flake::Segment* segment = s.flake.segmentAt(i);
+            if (segment && segment->note == note && !segment->released) {
+                segment->released = 1;
+                segment->endTick = s.scoreTick + 1;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool onTick(Vesk& vesk) {
+    PerformanceState& s = vesk.state;
+    // What was captured since the last tick joins the queues; the chord analysis and the
+    // camera see it on every tick, also one that ends at the next step.
+    vesk.inbox.drainInto(s);
+    scene::analyseClusters(vesk.clusters, s, vesk.scene.scene.get());
+    scene::breatheCamera(vesk.clusters, s, vesk.scene.scene.get(), vesk.scene.camera);
+
+    if (!s.sceneReady) return false;
+    s.sceneReady = 0;
+
+    decidePhase(vesk);
+
+    platform::ModalUi& ui = vesk.platform.modalUi();
+    // Looked up after the phase: a restart has built a new scene and a new mesh.
+    if (!vesk.scene.flakeMesh) vesk.scene.flakeMesh = std::make_shared<retained::MeshBuilder>();
+    retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
+    for (int i = 0; i < s.noteOnCount; ++i) {
+        if (s.flake.meshSegmentCount >= flake::meshCapacitySegments) {
+            ui.showMessageBox(meshFullText, BoxOwner::Window);
+            return false;
+        }
+        if (!flake::growAndMesh(s.flake, mesh, vesk.random, s.noteOnQueue[std::size_t(i)], s.scoreTick)) {
+            ui.showMessageBox(noSceneText, BoxOwner::Window);
+            return false;
+        }
+        ++s.flake.meshSegmentCount;
+    }
+
+    scene::pulseColours(s, mesh);
+    scene::accentNewNotes(s, mesh);
+    scene::accentFinaleNotes(s, mesh);
+    matchNoteOffs(s);
+    scene::spinAndRecolour(s, mesh, vesk.scene.flakeFrame);
+
+    s.noteOnCount = 0;
+    s.noteOffCount = 0;
+    vesk.platform.loop().invalidate();
+    s.sceneReady = 1;
+    if (vesk.observer) vesk.observer->tickCompleted(vesk);
+    return true;
+}
+
+}  // namespace vesk

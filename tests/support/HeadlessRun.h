@@ -1,0 +1,104 @@
+// A whole program run on the headless backend for scenario tests: the application's
+// start-up, window procedure and message loop, MIDI into a recorder, and what every
+// complete tick left behind. Tests script the dialog and the input on `platform`.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/VeskWindow.h"
+#include "midi/SmfLoading.h"
+#include "platform/headless/HeadlessPlatform.h"
+#include "platform/midi/RecordingMidiOutput.h"
+#include "support/TestRandom.h"
+
+namespace vesk::test {
+
+struct TickSeen {
+    std::int64_t ms;
+    int scoreTick, silentTicks, segmentCount, meshSegmentCount, rippleStage, ringOffset;
+    bool finaleStarted;
+    int performance;  // 1 for the first performance
+};
+
+class HeadlessRun final : public VeskObserver {
+public:
+    explicit HeadlessRun(std::uint32_t seed = 7) : random_(seed) { vesk.observer = this; }
+
+    platform::headless::HeadlessPlatform platform;
+    platform::midi::RecordingMidiOutput midi{[this] { return platform.timers().nowUs(); }};
+    Vesk vesk{platform, random_};
+    std::vector<TickSeen> ticks;
+    std::vector<ReplayMode> performances;  // the replay mode of each performance started
+
+    static platform::headless::DialogAnswer play(const std::string& file, const std::string& channel = "1") {
+        platform::headless::DialogAnswer a;
+        a.typed = {{midi::fileNameControl, file}, {midi::channelControl, channel}};
+        a.controlId = midi::runButton;
+        a.openMs = 0;
+        return a;
+    }
+    static platform::headless::DialogAnswer quit() {
+        platform::headless::DialogAnswer a;
+        a.controlId = midi::quitButton;
+        a.openMs = 0;
+        return a;
+    }
+
+    // Runs the program until it quits or `untilMs`; returns the exit code.
+    int run(std::int64_t untilMs) {
+        platform.setDefaultDialogAnswer(quit());
+        platform.stopAt(untilMs, 99);
+        return app::runApplication(vesk, &ports_);
+    }
+
+    std::vector<std::vector<std::uint8_t>> sent() const {
+        std::vector<std::vector<std::uint8_t>> out;
+        for (const auto& m : midi.entries()) out.push_back(m.bytes);
+        return out;
+    }
+    std::vector<std::string> boxes() const {
+        std::vector<std::string> out;
+        for (const auto& r : platform.records(platform::headless::Record::Kind::MessageBox)) out.push_back(r.text);
+        return out;
+    }
+
+    void performanceStarted(const Vesk& v) override { performances.push_back(v.state.replayMode); }
+    void tickCompleted(const Vesk& v) override {
+        const PerformanceState& s = v.state;
+        ticks.push_back({platform.nowMs(), s.scoreTick, s.silentTicks, s.flake.segmentCount,
+                         s.flake.meshSegmentCount, s.rippleStage, s.ringOffset, bool(s.finaleStarted),
+                         int(performances.size())});
+    }
+
+private:
+    // Hands out outputs that forward to the recorder, which outlives them.
+    class Forward final : public platform::MidiOutput {
+    public:
+        explicit Forward(platform::MidiOutput& to) : to_(to) {}
+        void sendShort(std::uint32_t m) override { to_.sendShort(m); }
+        void sendLong(std::span<const std::uint8_t> b) override { to_.sendLong(b); }
+        void reset() override { to_.reset(); }
+
+    private:
+        platform::MidiOutput& to_;
+    };
+    class Ports final : public platform::MidiPorts {
+    public:
+        explicit Ports(platform::MidiOutput& to) : to_(to) {}
+        bool hasOutput() override { return true; }
+        std::unique_ptr<platform::MidiOutput> openOutput() override { return std::make_unique<Forward>(to_); }
+        std::unique_ptr<platform::MidiInput> openInput() override { return nullptr; }
+        std::string describe() const override { return "recorder"; }
+
+    private:
+        platform::MidiOutput& to_;
+    };
+
+    LcgRandom random_;
+    Ports ports_{midi};
+};
+
+}  // namespace vesk::test

@@ -17,12 +17,14 @@ using test::HeadlessRun;
 using test::SmfBuilder;
 using test::TickSeen;
 
-// Eight notes a quarter apart on channel 1 (status 0x90), each held an eighth.
+// Eight notes a quarter apart on channel 2 (status 0x91: the voice has channel 1 to
+// itself), each held an eighth.
+const std::string melodyChannel = "2";
 std::string melodyFile(const std::vector<int>& notes = {60, 64, 67, 72, 71, 65, 62, 69}) {
     SmfBuilder smf(480);
     for (std::size_t i = 0; i < notes.size(); ++i) {
-        smf.event(i == 0 ? 0 : 240, {0x90, std::uint8_t(notes[i]), 100});
-        smf.event(240, {0x80, std::uint8_t(notes[i]), 0});
+        smf.event(i == 0 ? 0 : 240, {0x91, std::uint8_t(notes[i]), 100});
+        smf.event(240, {0x81, std::uint8_t(notes[i]), 0});
     }
     return test::writeTestFile("melody.mid", smf.endOfTrack().bytes());
 }
@@ -45,7 +47,7 @@ const TickSeen* firstTick(const HeadlessRun& run, auto&& predicate) {
 
 TEST(Scenario, APerformanceGrowsWaitsRipplesReplaysBackwardWindsDownAndRestartsMirrored) {
     HeadlessRun run;
-    run.platform.answerDialog(HeadlessRun::play(melodyFile()));
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
     EXPECT_EQ(run.run(600'000), 0);  // the second performance's dialog answers quit
 
     EXPECT_EQ(run.performances, (std::vector<ReplayMode>{ReplayMode::Backward, ReplayMode::ForwardMirrored}));
@@ -77,6 +79,184 @@ TEST(Scenario, APerformanceGrowsWaitsRipplesReplaysBackwardWindsDownAndRestartsM
     EXPECT_EQ(last->segmentCount, 6);
     const auto dialogs = run.platform.records(platform::headless::Record::Kind::Dialog);
     ASSERT_EQ(dialogs.size(), 2u);
+}
+
+// The voice's note-ons of each finale: everything sounded on channel 0 after each long
+// note 30, as (note, velocity).
+std::vector<std::vector<std::pair<int, int>>> finales(const HeadlessRun& run) {
+    std::vector<std::vector<std::pair<int, int>>> out;
+    for (const Bytes& m : run.sent()) {
+        if (m.size() == 3 && m[0] == 0x90 && m[1] == 30) out.emplace_back();
+        else if (!out.empty() && m.size() == 3 && m[0] == 0x90 && m[2] > 0) out.back().emplace_back(m[1], m[2]);
+    }
+    return out;
+}
+
+TEST(Scenario, TheSecondPerformanceReplaysForwardMirroredWithTheRegistersVelocities) {
+    HeadlessRun run;
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+    EXPECT_EQ(run.run(600'000), 0);
+    ASSERT_EQ(run.performances.size(), 3u);
+    const auto all = finales(run);
+    ASSERT_GE(all.size(), 3u);  // each finale's note 30, and the wind-downs' at -296
+    // The second performance's finale: the melody in file order, each pitch mirrored in
+    // its octave; 14 segments at its start, so the loud row by register throughout.
+    std::vector<std::pair<int, int>> secondFinale;
+    for (const auto& f : all)
+        if (f.size() >= 8 && secondFinale.empty() && &f != &all.front()) secondFinale = f;
+    ASSERT_GE(secondFinale.size(), 8u);
+    const std::vector<std::pair<int, int>> expected = {{72, 88}, {68, 79}, {65, 79}, {84, 88},
+                                                       {61, 79}, {67, 79}, {70, 79}, {63, 79}};
+    const std::vector<std::pair<int, int>> firstEight(secondFinale.begin(), secondFinale.begin() + 8);
+    EXPECT_EQ(firstEight, expected);
+}
+
+TEST(Scenario, PedalFromTheKeyboardIsEchoedAndReplayedBackwardExchanged) {
+    HeadlessRun run;
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+    run.platform.postAt(300, {platform::MessageType::MidiInput, 0x7F40B0});
+    run.platform.postAt(1300, {platform::MessageType::MidiInput, 0x0040B0});
+    run.run(600'000);
+    std::vector<Bytes> pedal;
+    for (const Bytes& m : run.sent())
+        if (m.size() == 3 && m[0] == 0xB0 && m[1] == 0x40) pedal.push_back(m);
+    // Echoed as played, then replayed backward: the release first, as a press.
+    EXPECT_EQ(pedal, (std::vector<Bytes>{{0xB0, 0x40, 0x7F}, {0xB0, 0x40, 0x00},
+                                         {0xB0, 0x40, 0x7F}, {0xB0, 0x40, 0x00}}));
+}
+
+TEST(Scenario, NotesComingBackDuringTheSilenceStopTheRippleAndTheCount) {
+    HeadlessRun run;
+    SmfBuilder smf(480);
+    smf.event(0, {0x90, 60, 100}).event(240, {0x80, 60, 0});
+    smf.event(2112, {0x90, 64, 100}).event(240, {0x80, 64, 0});  // eleven ticks of silence later
+    run.platform.answerDialog(HeadlessRun::play(test::writeTestFile("gap.mid", smf.endOfTrack().bytes())));
+    run.run(20'000);
+    const TickSeen* ripple = firstTick(run, [](const TickSeen& t) { return t.rippleStage > 0; });
+    ASSERT_NE(ripple, nullptr);
+    const TickSeen* back = firstTick(run, [&](const TickSeen& t) { return t.ms > ripple->ms && t.segmentCount == 8; });
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->silentTicks, 0);
+    EXPECT_EQ(back->rippleStage, 0);
+    EXPECT_FALSE(back->finaleStarted);
+}
+
+TEST(Scenario, AFullMeshShowsItsBoxOnceWhileTheMusicAndTimerGoOn) {
+    // Chords of 42 notes three semitones apart (no cluster drops), one a quarter: the
+    // mesh fills on the 48th.
+    SmfBuilder smf(480);
+    for (int chord = 0; chord < 60; ++chord)
+        for (int n = 0; n < 42; ++n) smf.event(n == 0 && chord > 0 ? 480 : 0, {0x90, std::uint8_t(n * 3), 100});
+    HeadlessRun run;
+    run.platform.setMessageBoxOpenMs(3000);
+    run.platform.answerDialog(HeadlessRun::play(test::writeTestFile("dense.mid", smf.endOfTrack().bytes())));
+    EXPECT_EQ(run.run(60'000), 99);
+    EXPECT_EQ(run.boxes(), std::vector<std::string>{"Buffer is full!"});
+    const auto box = run.platform.records(platform::headless::Record::Kind::MessageBox).front();
+    // No tick completes after the box, but the file plays on to its last chord.
+    EXPECT_LE(run.ticks.back().ms, box.timeMs);
+    EXPECT_GT(run.midi.entries().back().timeUs / 1000, box.timeMs + 3000);
+}
+
+TEST(Scenario, KeyboardDuringTheFinaleOnlyFlashesTheBackground) {
+    HeadlessRun run;
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+    std::uint32_t flashed = 0;
+    int segmentsBefore = 0;
+    // Well inside the finale's replay (it starts 15 silent ticks after the last note).
+    run.platform.runAt(9000, [&] { segmentsBefore = run.vesk.state.flake.segmentCount; });
+    run.platform.postAt(9001, {platform::MessageType::MidiInput, 0x403090});
+    run.platform.runAt(9002, [&] { flashed = run.vesk.scene.scene->sceneBackground(); });
+    run.run(600'000);
+    ASSERT_TRUE(run.ticks.size() > 0);
+    EXPECT_EQ(flashed, 0xFF7F0000u);
+    const TickSeen* after = firstTick(run, [](const TickSeen& t) { return t.ms > 9002; });
+    ASSERT_NE(after, nullptr);
+    EXPECT_LE(after->segmentCount, segmentsBefore);  // nothing grew from it
+}
+
+TEST(Scenario, EscTheDialogsQuitAndItsCloseBoxEndTheRun) {
+    {
+        HeadlessRun run;
+        run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+        run.platform.postAt(3000, {platform::MessageType::KeyDown, platform::keyEscape});
+        EXPECT_EQ(run.run(600'000), 0);
+        EXPECT_EQ(run.platform.nowMs(), 3000);
+    }
+    {
+        HeadlessRun run;
+        run.platform.answerDialog(HeadlessRun::quit());
+        EXPECT_EQ(run.run(600'000), 0);
+        EXPECT_TRUE(run.ticks.empty());
+    }
+    {
+        // The close box keeps the empty name of the first showing: the open fails, the
+        // dialog comes again, and its (default) quit ends the run.
+        HeadlessRun run;
+        platform::headless::DialogAnswer close;
+        close.action = platform::headless::DialogAnswer::Action::Close;
+        close.openMs = 0;
+        run.platform.answerDialog(close);
+        EXPECT_EQ(run.run(600'000), 0);
+        EXPECT_EQ(run.boxes(), std::vector<std::string>{"ファイルオープンのエラーです！"});
+    }
+    {
+        // The window's close destroys it: the same release, exit 0.
+        HeadlessRun run;
+        run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+        run.platform.postAt(2500, {platform::MessageType::Close, 0});
+        EXPECT_EQ(run.run(600'000), 0);
+        EXPECT_TRUE(run.platform.loop().destroyed());
+        EXPECT_FALSE(run.vesk.sequencer.playing());
+    }
+}
+
+TEST(Scenario, AChannelWithoutNotesWaitsWhileTheKeyboardCanStillPlay) {
+    HeadlessRun run;
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), "3"));
+    run.platform.postAt(50'000, {platform::MessageType::MidiInput, 0x403C90});
+    EXPECT_EQ(run.run(52'000), 99);
+    for (const TickSeen& t : run.ticks) {
+        if (t.ms >= 50'000) break;
+        EXPECT_EQ(t.silentTicks, 0);
+        EXPECT_EQ(t.segmentCount, 6);
+    }
+    EXPECT_EQ(run.ticks.back().segmentCount, 7);
+}
+
+TEST(Scenario, FileErrorsLeadToAPerformanceWithoutMusicOrBackToTheDialog) {
+    const struct {
+        const char* name;
+        Bytes file;
+        std::string box;
+    } cases[] = {
+        {"format 1", SmfBuilder(480, 1).event(0, {0x90, 60, 100}).endOfTrack().bytes(),
+         "このフォーマットはサポートしていません！"},
+        {"empty", {}, "ファイルサイズのエラーです！"},
+        {"division 501", SmfBuilder(501).event(0, {0x90, 60, 100}).endOfTrack().bytes(), "CPUクロックが遅すぎます！"},
+        {"running status", SmfBuilder(480).event(0, {0x90, 60, 100}).event(10, {0x3C, 0}).bytes(),
+         "未定義のMIDIイベントが含まれています。市販のシーケンスソフトで開いて、フォーマット０で保存してからもう一度開いてみて下さい。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HeadlessRun run;
+        run.platform.answerDialog(HeadlessRun::play(test::writeTestFile("bad.mid", c.file)));
+        // Before any silence could start a finale.
+        run.platform.postAt(300, {platform::MessageType::MidiInput, 0x403C90});
+        run.platform.postAt(700, {platform::MessageType::MidiInput, 0x404090});
+        EXPECT_EQ(run.run(6'000), 99);
+        EXPECT_EQ(run.boxes(), std::vector<std::string>{c.box});
+        // The keyboard still grows the flake.
+        EXPECT_GE(run.ticks.back().segmentCount, 8);
+    }
+    // A file that does not open, and a bad channel, bring the dialog back.
+    HeadlessRun run;
+    run.platform.answerDialog(HeadlessRun::play("/nonexistent/file.mid"));
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), "17"));  // then the default quit
+    EXPECT_EQ(run.run(6'000), 0);
+    EXPECT_EQ(run.boxes(), (std::vector<std::string>{"ファイルオープンのエラーです！", "チャネルのエラーです。"}));
+    EXPECT_EQ(run.platform.records(platform::headless::Record::Kind::Dialog).size(), 3u);
 }
 
 }  // namespace

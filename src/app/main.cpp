@@ -79,7 +79,7 @@ int runWindow(const app::Options& o) {
                   << "\n(without a display, try 'vesk --headless')\n";
         return 1;
     }
-    std::cerr << "vesk: MIDI " << ports->describe() << "\n";
+    std::cerr << "vesk: " << ports->describe() << "\n";
     flake::CLibraryRandom random;
     Vesk vesk(*platform, random);
     return app::runApplication(vesk, ports.get());

@@ -75,8 +75,9 @@ int runWindow(const app::Options& o) {
     backend.windowed = o.windowed;
     auto platform = platform::createBackend("sdl", backend, reason);
     if (!platform) {
-        std::cerr << "vesk: cannot open a window: " << reason
-                  << "\n(without a display, try 'vesk --headless')\n";
+        // Said where a terminal shows it (there is no window for a box), and not as success.
+        std::cerr << "vesk: Could not create window! (" << reason
+                  << ")\nWithout a display, try 'vesk --headless'.\n";
         return 1;
     }
     std::cerr << "vesk: " << ports->describe() << "\n";

@@ -166,49 +166,6 @@ TEST(Finale, ReplayClockByMode) {
     }
 }
 
-TEST(Finale, ANoteSoundsAndItsSegmentGoesOnTheReplayedClock) {
-    Finale forward(forwardMode, 30);
-    forward.add(61, 5, 8);
-    // Pedal changes on the same ticks come after the notes sounded and before the releases.
-    forward.state->pedalTicks[0] = 5, forward.state->pedalValues[0] = 127;
-    forward.state->pedalTicks[1] = 8, forward.state->pedalValues[1] = 0;
-    forward.run(15, 60);
-    EXPECT_EQ(forward.sent(), (std::vector<Sent>{noteOn(51, 71), pedal(51, true), pedal(54, false),
-                                                 noteOff(54, 71)}));
-    EXPECT_EQ(forward.removals, std::vector<int>{54});
-
-    Finale backward(backwardMode, 40);
-    backward.add(64, 10, 12);
-    backward.run(15, 90);
-    EXPECT_EQ(backward.sent(), (std::vector<Sent>{noteOn(73, 64), noteOff(75, 64)}));
-    EXPECT_EQ(backward.removals, std::vector<int>{75});
-    EXPECT_EQ(backward.state->flake.segmentCount, 6);
-    EXPECT_EQ(backward.state->flake.meshSegmentCount, 6);
-    backward.expectFacesInOrder();
-}
-
-TEST(Finale, ReplayedPitches) {
-    struct Case {
-        ReplayMode mode;
-        int note, silentTicks, pitch;
-    };
-    const Case cases[] = {
-        {forwardMode, 60, 50, 72},   {forwardMode, 61, 50, 71},   {forwardMode, 66, 50, 66},
-        {forwardMode, 71, 50, 61},   {forwardMode, 0, 50, 12},    {forwardMode, 11, 50, 1},
-        {forwardMode, 120, 50, 132}, {forwardMode, 127, 50, 125}, {forwardMode, 61, 120, 71},
-        {forwardMode, 61, 121, 83},  {backwardMode, 61, 120, 61}, {backwardMode, 61, 121, 73},
-        {backwardMode, 120, 121, 132},
-    };
-    Finale f(forwardMode);
-    Segment& s = f.add(0, 1, 2);
-    for (const Case& c : cases) {
-        f.state->replayMode = c.mode;
-        f.state->silentTicks = c.silentTicks;
-        s.note = std::uint8_t(c.note);
-        EXPECT_EQ(replayedPitch(*f.state, s), c.pitch) << int(c.mode) << " " << c.note << " " << c.silentTicks;
-    }
-}
-
 TEST(Finale, LateNotesGoUpAnOctaveAndAreReleasedThere) {
     struct Case {
         ReplayMode mode;
@@ -427,6 +384,7 @@ TEST(Finale, GrowthAfterRemovalsUsesOnlyLiveSegments) {
     f.expectFacesInOrder();
 }
 
+// Notes and pedal on the replayed clock, with or without the picture's parts.
 TEST(Finale, WithoutMeshOrFrameEverythingElseStillHappens) {
     struct Case {
         bool mesh, frame;
@@ -439,9 +397,12 @@ TEST(Finale, WithoutMeshOrFrameEverythingElseStillHappens) {
         f.withFrame = c.frame;
         f.add(61, 5, 8);
         f.add(62, 40, 45);
+        // Pedal changes on the same ticks come after the notes sounded and before the releases.
+        f.state->pedalTicks[0] = 5, f.state->pedalValues[0] = 127;
+        f.state->pedalTicks[1] = 8, f.state->pedalValues[1] = 0;
         f.run(15, 100);
-        EXPECT_EQ(f.sent(), (std::vector<Sent>{noteOn(51, 71), noteOff(54, 71), noteOn(86, 70),
-                                               noteOff(91, 70)}));
+        EXPECT_EQ(f.sent(), (std::vector<Sent>{noteOn(51, 71), pedal(51, true), pedal(54, false),
+                                               noteOff(54, 71), noteOn(86, 70), noteOff(91, 70)}));
         EXPECT_EQ(f.removals, (std::vector<int>{54, 91}));
         EXPECT_EQ(f.state->flake.meshSegmentCount, 6);
         EXPECT_EQ(f.state->tickIntervalMs, 172);

@@ -142,6 +142,17 @@ void collectBytes(double, std::vector<unsigned char>* message, void* inbox) {
     static_cast<Inbox<Bytes>*>(inbox)->add(Bytes(message->begin(), message->end()));
 }
 
+// As our own outputs do: RtMidi's JACK output frees its ring buffer before closing its
+// client, so it is closed and given a few cycles before it goes.
+struct SettlingDelete {
+    void operator()(RtMidiOut* out) const {
+        out->closePort();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        delete out;
+    }
+};
+using JackOut = std::unique_ptr<RtMidiOut, SettlingDelete>;
+
 class JackPorts : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -160,8 +171,8 @@ protected:
     }
 
     // A sender of the test's own, connected to the port whose name is `target`.
-    std::unique_ptr<RtMidiOut> senderTo(const std::string& client, const std::string& target) {
-        auto out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, client);
+    JackOut senderTo(const std::string& client, const std::string& target) {
+        JackOut out(new RtMidiOut(RtMidi::UNIX_JACK, client));
         for (unsigned i = 0; i < out->getPortCount(); ++i)
             if (out->getPortName(i) == target) {
                 out->openPort(i, "out");
@@ -269,7 +280,7 @@ TEST_F(JackPorts, VirtualInputDeliversWordsToTheSinkUntilStopped) {
 
 TEST_F(JackPorts, InputOnANamedSourceAndTheFallbackFromAlsa) {
     // A source that exists before we listen, found by part of its name.
-    auto source = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "VeskTestSource");
+    JackOut source(new RtMidiOut(RtMidi::UNIX_JACK, "VeskTestSource"));
     source->openVirtualPort("keys");
     std::string description;
     auto input = openPortInput(jack, "VeskTestSource", "VeskTestNamed", description);

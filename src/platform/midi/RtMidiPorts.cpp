@@ -7,7 +7,9 @@
 #include <array>
 #include <atomic>
 #include <iostream>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -103,10 +105,20 @@ void sayOnce(RtMidiError::Type, const std::string& text, void* said) {
         std::cerr << "vesk: MIDI port: " << trimmed(text) << "\n";
 }
 
+// Several JACK periods (64 frames at 48 kHz are 1.3 ms).
+constexpr int closeSettleMs = 20;
+
 class PortOutput final : public MidiOutput {
 public:
     explicit PortOutput(std::unique_ptr<RtMidiOut> port) : port_(std::move(port)) {
         port_->setErrorCallback(&sayOnce, &said_);
+    }
+    // RtMidi's JACK output frees its ring buffer before it closes its JACK client, so a
+    // process cycle still running could read freed memory. Closing the port first makes
+    // later cycles return at once; the pause lets a cycle already under way finish.
+    ~PortOutput() override {
+        port_->closePort();
+        std::this_thread::sleep_for(std::chrono::milliseconds(closeSettleMs));
     }
 
     void sendShort(std::uint32_t message) override {

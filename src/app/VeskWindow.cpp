@@ -3,6 +3,7 @@
 
 #include "midi/SmfLoading.h"
 #include "overlay/Ripples.h"
+#include "performance/Finale.h"
 #include "performance/PerformanceStart.h"
 #include "performance/TickDriver.h"
 
@@ -28,14 +29,15 @@ void VeskWindow::handleMessage(const platform::Message& message) {
     case MessageType::Timer:
         // The ripple first, so a stage the tick sets is drawn from the next message on;
         // the ring last, so it sees the step the tick has just set.
-        if (s.rippleStage > 0 && s.rippleStage < 30)
-            overlay::drawRipples(s, vesk_.platform.surface(), vesk_.output());
+        if (overlay::rippleInProgress(s) &&
+            overlay::drawRipples(s, vesk_.platform.surface()) == overlay::RippleStep::Ended)
+            releaseFinaleOpening(vesk_.output());
         onTick(vesk_);
         overlay::drawStarRing(vesk_.ring, s, vesk_.platform.surface());
         break;
     case MessageType::MidiInput: {
         midi::Capture capture = vesk_.capture();
-        midi::onMidiInput(capture, vesk_.scene.scene.get(), message.param);
+        midi::onMidiInput(capture, scene::backgroundSetter(vesk_.scene), message.param);
         break;
     }
     default:

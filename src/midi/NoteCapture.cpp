@@ -87,7 +87,7 @@ void captureEvent(Capture& capture, int data1, int data2, int status) {
     }
 }
 
-void onMidiInput(Capture& capture, retained::Frame* scene, std::uint32_t message) {
+void onMidiInput(Capture& capture, const SetBackground& setBackground, std::uint32_t message) {
     const int status = int(message & 0xFF);
     const int data1 = int((message >> 8) & 0xFF);
     const int data2 = int((message >> 16) & 0xFF);
@@ -95,11 +95,11 @@ void onMidiInput(Capture& capture, retained::Frame* scene, std::uint32_t message
         captureEvent(capture, data1, data2, status);
         return;
     }
-    if (!scene) return;
+    if (!setBackground) return;
     if (isNoteOn(status, data2))
-        scene->setSceneBackground(flashBackground);
+        setBackground(flashBackground);
     else if (isRelease(status, data1, data2))
-        scene->setSceneBackground(darkBackground);
+        setBackground(darkBackground);
 }
 
 }  // namespace vesk::midi

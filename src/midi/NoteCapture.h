@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "performance/PerformanceState.h"
+#include "midi/SceneBackground.h"
 #include "platform/MidiOutput.h"
-#include "retained/Frame.h"
+#include "state/PerformanceState.h"
 
 namespace vesk::midi {
 
@@ -59,8 +59,8 @@ struct Capture {
 void captureEvent(Capture& capture, int data1, int data2, int status);
 
 // A short message from the MIDI input, on the window thread. Before the finale it is
-// captured; during the finale a note only flashes the background of `scene` (red on a
-// note-on, black on a release), and nothing happens while the scene is absent.
-void onMidiInput(Capture& capture, retained::Frame* scene, std::uint32_t message);
+// captured; during the finale a note only flashes the scene's background (red on a
+// note-on, black on a release) through `setBackground`.
+void onMidiInput(Capture& capture, const SetBackground& setBackground, std::uint32_t message);
 
 }  // namespace vesk::midi

@@ -23,9 +23,9 @@ Sequencer::Sequencer(SmfFile& file, PerformanceState& state, NoteInbox& inbox,
 
 Sequencer::~Sequencer() { stopPlayback(); }
 
-void Sequencer::startPlayback(retained::Frame* scene) {
+void Sequencer::startPlayback(const SetBackground& setBackground) {
     if (playing_) stopPlayback();
-    if (!chooseAndLoadSmf(file_, platform_, scene)) return;
+    if (!chooseAndLoadSmf(file_, platform_, setBackground)) return;
     startLoaded();
 }
 

@@ -12,9 +12,9 @@
 #include <span>
 
 #include "midi/NoteCapture.h"
+#include "midi/SceneBackground.h"
 #include "midi/SmfFile.h"
 #include "platform/Platform.h"
-#include "retained/Frame.h"
 
 namespace vesk::midi {
 
@@ -29,8 +29,8 @@ public:
 
     // Window thread, once per performance: stops what plays, asks for the file, loads and
     // checks it and arms the first timer, which plays the first event one timer period
-    // from now whatever its delta time. `scene` (may be null) takes the load's background.
-    void startPlayback(retained::Frame* scene);
+    // from now whatever its delta time. The load sets the background through `setBackground`.
+    void startPlayback(const SetBackground& setBackground);
     // Plays what the buffer holds now, loaded by other means (offline runs, fuzzing): the
     // header check and everything after it, as startPlayback does once the file is loaded.
     void startLoaded();

@@ -123,7 +123,7 @@ void showError(platform::ModalUi& ui, SmfError code) {
 
 void showChannelError(platform::ModalUi& ui) { ui.showMessageBox(channelErrorText, BoxOwner::Window); }
 
-bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, retained::Frame* scene) {
+bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBackground& setBackground) {
     platform::ModalUi& ui = platform.modalUi();
     if (!askForFile(file, platform)) return false;
     File opened;
@@ -139,7 +139,7 @@ bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, retained::Fra
         if (!askForFile(file, platform)) return false;
     }
 
-    if (scene) scene->setSceneBackground(file.loadCount % 2 == 0 ? evenLoadBackground : oddLoadBackground);
+    if (setBackground) setBackground(file.loadCount % 2 == 0 ? evenLoadBackground : oddLoadBackground);
     ++file.loadCount;
 
     // Nothing is read through a buffer that is not there.

@@ -5,10 +5,10 @@
 
 #include <optional>
 
+#include "midi/SceneBackground.h"
 #include "midi/SmfFile.h"
 #include "platform/DialogTemplate.h"
 #include "platform/Platform.h"
-#include "retained/Frame.h"
 
 namespace vesk::midi {
 
@@ -49,10 +49,10 @@ void showError(platform::ModalUi& ui, SmfError code);
 void showChannelError(platform::ModalUi& ui);
 
 // Shows the dialog until a file opens with a valid channel (or the user quits: the quit
-// request is posted), sets the scene's background by the count of loads (none when the
-// scene is absent), and reads the file. True when a file is loaded; false after a quit,
+// request is posted), sets the scene's background by the count of loads through
+// `setBackground`, and reads the file. True when a file is loaded; false after a quit,
 // after the size check failed (its box shown), or when there is no buffer to load into
 // (the memory box shown again).
-bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, retained::Frame* scene);
+bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBackground& setBackground);
 
 }  // namespace vesk::midi

@@ -4,7 +4,7 @@
 // Every sender takes the output port; null means no device, and the send does nothing.
 #pragma once
 
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "platform/MidiOutput.h"
 
 namespace vesk::midi {

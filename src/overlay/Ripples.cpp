@@ -3,7 +3,6 @@
 // angles are single-precision floats worked out in double, as the star ring's are.
 #include "overlay/Ripples.h"
 
-#include "midi/Voice.h"
 #include "overlay/StarRing.h"
 
 namespace vesk::overlay {
@@ -23,11 +22,6 @@ constexpr int stageRadiusBase = 10;
 constexpr OverlayColour erased = 0;
 constexpr OverlayColour rippleColour = 0x8888FF;  // red 0xFF, green and blue 0x88
 
-// The finale opened with a long low note 30 on program 100; the ripple's end releases it
-// so that the replay is heard on program 0.
-constexpr int finaleOpeningNote = 30;
-constexpr int replayProgram = 0;
-
 void paintStage(const PerformanceState& state, platform::Surface& surface, int stage,
                 OverlayColour colour) {
     const int base = stage + stageRadiusBase;
@@ -45,17 +39,14 @@ void paintStage(const PerformanceState& state, platform::Surface& surface, int s
 
 }  // namespace
 
-void drawRipples(PerformanceState& state, platform::Surface& surface, platform::MidiOutput* output) {
+RippleStep drawRipples(PerformanceState& state, platform::Surface& surface) {
     const int stage = state.rippleStage;
-    if (stage < 1 || stage > lastRippleStage) return;
+    if (stage < 1 || stage > lastRippleStage) return RippleStep::Drawn;
     paintStage(state, surface, stage, erased);
     state.rippleStage = stage + 1;
-    if (state.rippleStage == rippleFinished) {
-        midi::voiceNoteOff(output, finaleOpeningNote);
-        midi::selectVoiceProgram(output, replayProgram);
-        return;
-    }
+    if (state.rippleStage == rippleFinished) return RippleStep::Ended;
     paintStage(state, surface, state.rippleStage, rippleColour);
+    return RippleStep::Drawn;
 }
 
 }  // namespace vesk::overlay

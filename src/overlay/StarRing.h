@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "platform/Surface.h"
 
 namespace vesk::overlay {

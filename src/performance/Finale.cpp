@@ -41,9 +41,6 @@ constexpr double speedUpSpinFactor = 1.2;
 // The spin is negative, so its limit is a lower bound.
 constexpr double spinSpeedLimit = -0.18;
 
-// The window timer that drives the ticks, started by the performance start.
-constexpr std::uint32_t tickTimerId = 1;
-
 // Late in the finale (from the 121st silent tick) every replayed note, and its release,
 // sounds an octave higher.
 constexpr int octaveUpFromTick = 121;
@@ -163,6 +160,16 @@ void removeDueSegments(PerformanceState& state, retained::MeshBuilder* mesh,
 }
 
 }  // namespace
+
+void playFinaleOpening(const PerformanceState& state, platform::MidiOutput* output) {
+    midi::selectVoiceProgram(output, finaleOpeningProgram);
+    midi::playVoiceNote(output, state, finaleOpeningNote);
+}
+
+void releaseFinaleOpening(platform::MidiOutput* output) {
+    midi::voiceNoteOff(output, finaleOpeningNote);
+    midi::selectVoiceProgram(output, replayProgram);
+}
 
 int replayedPitch(const PerformanceState& state, const Segment& segment) {
     const int shift = state.silentTicks >= octaveUpFromTick ? octave : 0;

@@ -5,13 +5,25 @@
 #pragma once
 
 #include "flake/Segment.h"
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "platform/MessageLoop.h"
 #include "platform/MidiOutput.h"
 #include "retained/Frame.h"
 #include "retained/MeshBuilder.h"
 
 namespace vesk {
+
+// The finale opens with a long low note on a program of its own; the end of the ripple
+// releases it and returns the voice to program 0, so the replay sounds on program 0. The
+// wind-down plays it once more near its end, and the restart releases it again.
+constexpr int finaleOpeningNote = 30;
+constexpr int finaleOpeningProgram = 100;
+constexpr int replayProgram = 0;
+
+// Program 100 and its long note 30 on the voice (`output` null: no device).
+void playFinaleOpening(const PerformanceState& state, platform::MidiOutput* output);
+// Note 30 released and the voice back on program 0.
+void releaseFinaleOpening(platform::MidiOutput* output);
 
 // The pitch the finale gives `segment` now: mode 1 mirrors its pitch class within its
 // octave (k becomes 12 - k, so 0 moves up an octave), mode 2 keeps the note; both are an

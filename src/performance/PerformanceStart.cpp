@@ -4,6 +4,7 @@
 #include "flake/Meshing.h"
 #include "midi/Voice.h"
 #include "scene/Colouring.h"
+#include "scene/DisplaySetup.h"
 
 namespace vesk {
 
@@ -15,7 +16,6 @@ constexpr int pointerAwayY = 0;
 constexpr int seedArmNote = 72;
 // The first pedal entries a reset clears; later ones keep what earlier performances left.
 constexpr int pedalEntriesCleared = 255;
-constexpr const char* noSceneText = "Could not create scene!";
 
 }  // namespace
 
@@ -26,13 +26,13 @@ void startPerformance(Vesk& vesk) {
     vesk.state.tickIntervalMs = startTickIntervalMs;
     vesk.platform.loop().setTimer(tickTimerId, startTickIntervalMs);
     if (vesk.observer) vesk.observer->performanceStarted(vesk);
-    vesk.sequencer.startPlayback(vesk.scene.scene.get());
+    vesk.sequencer.startPlayback(scene::backgroundSetter(vesk.scene));
 }
 
 bool resetPerformance(Vesk& vesk) {
     PerformanceState& s = vesk.state;
     flake::clearFlake(s.flake);  // also segmentCount, meshSegmentCount, tips, currentTip
-    s.spinSpeed = -0.08f;
+    s.spinSpeed = startSpinSpeed;
     s.silentTicks = 0;
     s.accentCount = 0;
     s.clusterCount = 0;
@@ -56,7 +56,7 @@ bool resetPerformance(Vesk& vesk) {
     retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
     for (int arm = 0; arm < flake::seedArmCount; ++arm) {
         if (!flake::growAndMesh(s.flake, mesh, vesk.random, seedArmNote, s.scoreTick)) {
-            vesk.platform.modalUi().showMessageBox(noSceneText, platform::BoxOwner::Window);
+            vesk.platform.modalUi().showMessageBox(scene::noSceneText, platform::BoxOwner::Window);
             return false;
         }
         ++s.flake.meshSegmentCount;
@@ -68,7 +68,6 @@ bool resetPerformance(Vesk& vesk) {
     s.noteOnQueue.fill(0);
     std::fill_n(s.pedalValues.begin(), pedalEntriesCleared, 0);
     std::fill_n(s.pedalTicks.begin(), pedalEntriesCleared, 0);
-    s.noteOffCount = 0;
     s.pedalIndex = -1;
 
     overlay::initStarRing(vesk.ring, s);

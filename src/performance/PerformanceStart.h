@@ -6,10 +6,6 @@
 
 namespace vesk {
 
-// Window timer 1: the tick.
-constexpr std::uint32_t tickTimerId = 1;
-constexpr int startTickIntervalMs = 200;
-
 // Returns once the file dialog has been closed for good (a file playing, no file, or the
 // quit request posted). Called at start-up and by the restart at the end of a wind-down.
 void startPerformance(Vesk& vesk);

@@ -8,6 +8,7 @@
 #include "performance/Finale.h"
 #include "performance/PerformanceStart.h"
 #include "scene/Colouring.h"
+#include "scene/DisplaySetup.h"
 
 namespace vesk {
 
@@ -16,11 +17,7 @@ namespace {
 using platform::BoxOwner;
 
 constexpr const char* meshFullText = "Buffer is full!";
-constexpr const char* noSceneText = "Could not create scene!";
 
-// The finale's opening note, long and low, released when the ripple ends.
-constexpr int finaleProgram = 100;
-constexpr int finaleNote = 30;
 constexpr int warningToneHz = 100;
 constexpr int warningToneMs = 100;
 
@@ -33,10 +30,30 @@ constexpr float windDownRingSpinStep = 0.00002f;
 constexpr int restartBelowRingOffset = -320;
 constexpr int restartPauseMs = 200;
 
-void playAndRelease(Vesk& vesk, int lo, int hi) {
-    const int note = flake::randomInRange(vesk.random, lo, hi);
-    midi::playVoiceNote(vesk.output(), vesk.state, note);
-    midi::voiceNoteOff(vesk.output(), note);
+// As the ring contracts, each wind-down tick sounds one random note (played and released
+// at once) from a register that rises with the ring's offset band; the band's edges are
+// the offsets the last drawing left.
+struct WindDownBand {
+    int highestOffset, lowestOffset;  // inclusive, highestOffset >= lowestOffset
+    int lowestNote, highestNote;
+};
+constexpr WindDownBand windDownBands[] = {
+    {-151, -200, 60, 84},
+    {-201, -260, 84, 108},
+    {-261, -295, 108, 127},
+};
+// Just past the last band the finale's opening note sounds once more.
+constexpr int windDownOpeningOffset = -296;
+
+void playWindDownNote(Vesk& vesk, int offset) {
+    for (const WindDownBand& band : windDownBands) {
+        if (offset > band.highestOffset || offset < band.lowestOffset) continue;
+        const int note = flake::randomInRange(vesk.random, band.lowestNote, band.highestNote);
+        midi::playVoiceNote(vesk.output(), vesk.state, note);
+        midi::voiceNoteOff(vesk.output(), note);
+        return;
+    }
+    if (offset == windDownOpeningOffset) playFinaleOpening(vesk.state, vesk.output());
 }
 
 void restart(Vesk& vesk) {
@@ -45,8 +62,7 @@ void restart(Vesk& vesk) {
     vesk.platform.desktop().sleep(restartPauseMs);
     s.replayMode = s.replayMode == ReplayMode::ForwardMirrored ? ReplayMode::Backward
                                                                : ReplayMode::ForwardMirrored;
-    midi::voiceNoteOff(vesk.output(), finaleNote);
-    midi::selectVoiceProgram(vesk.output(), 0);
+    releaseFinaleOpening(vesk.output());
     startPerformance(vesk);
 }
 
@@ -56,18 +72,7 @@ void windDownStep(Vesk& vesk) {
     ++s.windDownTicks;
     s.ringStep = -1;
 
-    // One note by how far the ring has contracted (its offset as the last drawing left it).
-    const int offset = s.ringOffset;
-    if (offset >= -200 && offset <= -151) {
-        playAndRelease(vesk, 60, 84);
-    } else if (offset >= -260 && offset <= -201) {
-        playAndRelease(vesk, 84, 108);
-    } else if (offset >= -295 && offset <= -261) {
-        playAndRelease(vesk, 108, 127);
-    } else if (offset == -296) {
-        midi::selectVoiceProgram(vesk.output(), finaleProgram);
-        midi::playVoiceNote(vesk.output(), s, finaleNote);
-    }
+    playWindDownNote(vesk, s.ringOffset);
 
     if (s.windDownTicks == windDownFastTimerTick)
         vesk.platform.loop().setTimer(tickTimerId, windDownFastTimerMs);
@@ -107,8 +112,7 @@ void decidePhase(Vesk& vesk) {
         s.finaleStarted = 1;
         s.finaleTick = s.scoreTick + 1;
         s.finaleSegmentCount = s.flake.segmentCount;
-        midi::selectVoiceProgram(vesk.output(), finaleProgram);
-        midi::playVoiceNote(vesk.output(), s, finaleNote);
+        playFinaleOpening(s, vesk.output());
     } else if (s.silentTicks == rippleStartSilentTicks) {
         s.rippleStage = 1;
     }
@@ -156,7 +160,7 @@ bool onTick(Vesk& vesk) {
             return false;
         }
         if (!flake::growAndMesh(s.flake, mesh, vesk.random, s.noteOnQueue[std::size_t(i)], s.scoreTick)) {
-            ui.showMessageBox(noSceneText, BoxOwner::Window);
+            ui.showMessageBox(scene::noSceneText, BoxOwner::Window);
             return false;
         }
         ++s.flake.meshSegmentCount;

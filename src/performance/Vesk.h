@@ -12,7 +12,7 @@
 #include "midi/Sequencer.h"
 #include "midi/SmfFile.h"
 #include "overlay/StarRing.h"
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "platform/Platform.h"
 #include "scene/Clusters.h"
 #include "scene/DisplaySetup.h"

@@ -1,16 +1,20 @@
 // The backend table and the "auto" choice over it. The SDL entry fails where no display
-// opens, which is what lets "auto" go on to the headless run.
+// opens, which is what lets "auto" go on to the headless run; a build without SDL has no
+// such entry.
 #include "platform/Backends.h"
 
 #include <iostream>
 
 #include "platform/headless/HeadlessPlatform.h"
+#if VESK_WITH_SDL
 #include "platform/sdl/SdlPlatform.h"
+#endif
 
 namespace vesk::platform {
 
 namespace {
 
+#if VESK_WITH_SDL
 std::unique_ptr<Platform> createSdl(const BackendOptions& options, std::string& reason) {
     sdl::WindowOptions window;
     window.presentation =
@@ -20,6 +24,7 @@ std::unique_ptr<Platform> createSdl(const BackendOptions& options, std::string& 
     window.title = options.title;
     return sdl::SdlPlatform::create(window, reason);
 }
+#endif
 
 std::unique_ptr<Platform> createHeadless(const BackendOptions& options, std::string& reason) {
     if (options.width <= 0 || options.height <= 0) {
@@ -31,7 +36,9 @@ std::unique_ptr<Platform> createHeadless(const BackendOptions& options, std::str
 }
 
 constexpr BackendEntry table[] = {
+#if VESK_WITH_SDL
     {"sdl", createSdl},
+#endif
     {"headless", createHeadless},
 };
 

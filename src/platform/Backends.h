@@ -15,7 +15,7 @@ namespace vesk::platform {
 
 struct BackendOptions {
     bool windowed = false;  // else full screen on the desktop's own mode, picture scaled
-    int width = 1024, height = 768;
+    int width = windowSize.width, height = windowSize.height;
     std::string title = "Vesk";
 };
 

@@ -11,6 +11,10 @@ struct Size {
     bool operator==(const Size&) const = default;
 };
 
+// The program's one window: as large as the largest display mode the scene set-up asks for,
+// whatever mode it then gets.
+constexpr Size windowSize{1024, 768};
+
 class Display {
 public:
     virtual ~Display() = default;

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "retained/Frame.h"
 
 namespace vesk::scene {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "retained/Frame.h"
 #include "retained/MeshBuilder.h"
 

@@ -12,7 +12,6 @@ constexpr const char* noDisplayText = "Could not create DirectDraw!";
 constexpr const char* noCooperationText = "Could not set cooplevel!";
 constexpr const char* noTargetText = "Could not create clipper!";
 constexpr const char* noAttachText = "Could not associate clipper with window!";
-constexpr const char* noSceneText = "Could not create scene!";
 constexpr const char* noCameraText = "Could not create camera frame!";
 
 // Directional light along the scene's +z (where the camera looks) and a soft ambient.
@@ -119,6 +118,14 @@ bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platf
                                 {state.cameraX, state.cameraY, state.cameraZ});
     objects.camera->setOrientation(objects.scene.get(), {0.0f, 0.0f, 1.0f}, {0.0f, 1.0f, 0.0f});
     return true;
+}
+
+void setBackground(SceneObjects& objects, std::uint32_t colour) {
+    if (objects.scene) objects.scene->setSceneBackground(colour);
+}
+
+std::function<void(std::uint32_t)> backgroundSetter(SceneObjects& objects) {
+    return [&objects](std::uint32_t colour) { setBackground(objects, colour); };
 }
 
 void releaseScene(SceneObjects& objects, PerformanceState& state, platform::Display& display) {

@@ -4,9 +4,11 @@
 // fail is checked, and the user is told of the six that matter.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "platform/Platform.h"
 #include "retained/Engine.h"
 
@@ -33,6 +35,9 @@ struct SceneObjects {
 constexpr int displaySizes[3][2] = {{1024, 768}, {800, 600}, {640, 480}};
 constexpr int displayDepths[4] = {32, 24, 16, 8};
 
+// Said when the scene or the flake in it cannot be made: by the set-up, the reset and the tick.
+constexpr std::string_view noSceneText = "Could not create scene!";
+
 constexpr float backClippingPlane = 5000.0f;
 constexpr std::uint32_t setupBackground = 0xFF000000u;
 // Lights on, shade value 3, point fill: the engine draws it lit, flat and solid.
@@ -42,6 +47,12 @@ constexpr std::uint32_t sceneRenderQuality = 11;
 // failing step (with its message box where the user is told). `sceneReady` becomes true
 // once the viewport exists and stays so even if a later step fails.
 bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platform& platform);
+
+// Sets the scene's background; nothing while there is no scene (between performances).
+void setBackground(SceneObjects& objects, std::uint32_t colour);
+// The same, as the MIDI side takes it: looked up at each call, so it always reaches the
+// scene of the moment.
+std::function<void(std::uint32_t)> backgroundSetter(SceneObjects& objects);
 
 // Releases viewport, device, the window target, camera and scene, in that order, each
 // only if present; `sceneReady` becomes false. The engine and the flake's mesh stay.

@@ -39,7 +39,7 @@ struct Player {
         const std::string path = test::writeTestFile("play.mid", bytes);
         platform.answerDialog({{{fileNameControl, path}, {channelControl, channel}},
                                DialogAnswer::Action::Press, runButton, 100});
-        platform.runAt(0, [this] { sequencer.startPlayback(nullptr); });
+        platform.runAt(0, [this] { sequencer.startPlayback({}); });
         platform.stopAt(untilMs);
         platform.loop().run();
     }

@@ -1,5 +1,5 @@
 // The ripple rings: which circles a stage erases and draws, where their points fall, the
-// ripple's end with its two voice messages, and that a whole ripple leaves nothing behind.
+// ripple's end, told once, and that a whole ripple leaves nothing behind.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "overlay/Ripples.h"
-#include "platform/midi/RecordingMidiOutput.h"
 
 using namespace vesk;
+using overlay::RippleStep;
 using platform::Surface;
-using platform::midi::RecordingMidiOutput;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -23,13 +21,12 @@ constexpr std::uint32_t rippleColour = 0xFFFF8888u;  // 0x8888FF as the surface 
 struct RippleOnScreen {
     std::unique_ptr<PerformanceState> state = std::make_unique<PerformanceState>();
     Surface surface{1024, 768};
-    RecordingMidiOutput midi;
 
     RippleOnScreen() {
         for (int y = 0; y < surface.height(); ++y)
             for (int x = 0; x < surface.width(); ++x) surface.setPixel(x, y, 0xFFFFFF);
     }
-    void step() { overlay::drawRipples(*state, surface, &midi); }
+    RippleStep step() { return overlay::drawRipples(*state, surface); }
 
     // Pixels of `colour`, counted by the circle radius they lie on (the point's
     // truncation moves it by less than 1.5 pixels); -1 counts pixels on none of them.
@@ -45,11 +42,6 @@ struct RippleOnScreen {
             }
         return counts;
     }
-    std::vector<Bytes> sent() const {
-        std::vector<Bytes> bytes;
-        for (const auto& e : midi.entries()) bytes.push_back(e.bytes);
-        return bytes;
-    }
 };
 
 }  // namespace
@@ -57,21 +49,20 @@ struct RippleOnScreen {
 TEST(Ripples, FirstStageErasesItselfAndDrawsTheSecond) {
     RippleOnScreen r;
     r.state->rippleStage = 1;
-    r.step();
+    EXPECT_EQ(r.step(), RippleStep::Drawn);
     EXPECT_EQ(r.state->rippleStage, 2);
     EXPECT_EQ(r.countByRadius(black, {154, 132, 110}), (std::vector<int>{63, 63, 63, 0}));
     EXPECT_EQ(r.countByRadius(rippleColour, {168, 144, 120}), (std::vector<int>{63, 63, 63, 0}));
-    EXPECT_TRUE(r.midi.entries().empty());
     // The first point, radius 168 at -3.14: x = 512 + 168 sin(-3.14) = 511.73 and
     // y = 384 + 168 cos(-3.14) = 216.0002, both truncated: just left of straight up.
     EXPECT_EQ(r.surface.pixel(511, 216), rippleColour);
     EXPECT_EQ(r.surface.pixel(512, 216), white);
 }
 
-TEST(Ripples, LastStageErasesAndReleasesTheOpeningNote) {
+TEST(Ripples, LastStageErasesDrawsNothingAndTellsTheEnd) {
     RippleOnScreen r;
     r.state->rippleStage = 29;
-    r.step();
+    EXPECT_EQ(r.step(), RippleStep::Ended);
     EXPECT_EQ(r.state->rippleStage, 30);
     // Circles of 546, 468 and 390 run partly off the 768 rows; what is on screen is erased.
     const auto erased = r.countByRadius(black, {546, 468, 390});
@@ -80,31 +71,27 @@ TEST(Ripples, LastStageErasesAndReleasesTheOpeningNote) {
     EXPECT_GT(erased[2], 0);
     EXPECT_EQ(erased[3], 0);
     EXPECT_EQ(r.countByRadius(rippleColour, {}), (std::vector<int>{0}));
-    const std::vector<Bytes> expected = {
-        {0x80, 0x1E, 0x00}, {0xB0, 0x00, 0x00}, {0xB0, 0x20, 0x00}, {0xC0, 0x00}};
-    EXPECT_EQ(r.sent(), expected);
 }
 
 TEST(Ripples, WholeRippleLeavesNoCircleBehind) {
     RippleOnScreen r;
     r.state->rippleStage = 1;
-    int calls = 0;
-    while (r.state->rippleStage > 0 && r.state->rippleStage < 30 && calls < 100) {
-        r.step();
+    int calls = 0, ends = 0;
+    while (overlay::rippleInProgress(*r.state) && calls < 100) {
+        ends += r.step() == RippleStep::Ended;
         ++calls;
     }
     EXPECT_EQ(calls, 29);
+    EXPECT_EQ(ends, 1);
     EXPECT_EQ(r.countByRadius(rippleColour, {}), (std::vector<int>{0}));
-    EXPECT_EQ(r.midi.entries().size(), 4u);  // the end's messages, once
 }
 
 TEST(Ripples, OutsideARippleNothingHappens) {
     for (const int stage : {0, 30, 1000}) {
         RippleOnScreen r;
         r.state->rippleStage = stage;
-        r.step();
+        EXPECT_EQ(r.step(), RippleStep::Drawn);
         EXPECT_EQ(r.state->rippleStage, stage);
         EXPECT_EQ(r.countByRadius(white, {}), (std::vector<int>{1024 * 768}));
-        EXPECT_TRUE(r.midi.entries().empty());
     }
 }

@@ -25,7 +25,6 @@
 #include <thread>
 #include <vector>
 
-#include "demo/SeamDemo.h"
 #include "midi/SmfLoading.h"
 #include "platform/Backends.h"
 #include "platform/headless/PngFile.h"
@@ -273,74 +272,6 @@ protected:
 
     static inline std::unique_ptr<XServer> server_;
 };
-
-// --- the seam demo, seen on the X screen ---
-
-TEST_F(SdlWindowTest, DemoShowsFlakeRingAndJapaneseBoxOnTheScreen) {
-    auto platform = openWindow();
-    ASSERT_TRUE(platform);
-    demo::SeamDemoOptions options;
-    options.rippleAtTick = 2;
-    options.boxAtTick = 5;
-    options.quitAfterTicks = 8;
-
-    // The screen shows the surface as it stood at the last of these callbacks: nothing
-    // changes it between a callback and the next frame.
-    std::vector<std::uint32_t> lastShown;
-    std::vector<std::uint32_t> shownAtBefore, shownAtBox;
-    Image before, withBox;
-    int timersWithBox = 0;
-    options.afterRepaint = [&](int) { lastShown = platform->surface().pixels(); };
-    options.afterTimer = [&](int ticks, bool boxOpen) {
-        if (!boxOpen && ticks == options.boxAtTick - 1) {
-            EXPECT_TRUE(screenshot(display(), "sdl-demo-before-box.png", before));
-            shownAtBefore = lastShown;
-        }
-        if (boxOpen && ++timersWithBox == 2) {  // the box has stood a whole timer period
-            EXPECT_TRUE(screenshot(display(), "sdl-demo-box.png", withBox));
-            shownAtBox = lastShown;
-            pressKey(platform->windowId(), SDLK_RETURN);
-        }
-        if (boxOpen) lastShown = platform->surface().pixels();
-    };
-
-    const int exitCode = demo::runSeamDemo(*platform, nullptr, options);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_GE(timersWithBox, 2) << "the box took Return before it had been seen";
-    for (const Image* shot : {&before, &withBox})
-        ASSERT_EQ(std::pair(shot->width, shot->height), std::pair(screenWidth, screenHeight));
-    ASSERT_EQ(shownAtBefore.size(), before.pixels.size());
-    ASSERT_EQ(shownAtBox.size(), withBox.pixels.size());
-
-    // Before the box: the whole screen is the surface, and the seed flake lights the centre.
-    EXPECT_EQ(differingPixels(before, shownAtBefore, std::nullopt), 0);
-    int flakePixels = 0;
-    for (int y = screenHeight / 2 - 40; y < screenHeight / 2 + 40; ++y)
-        for (int x = screenWidth / 2 - 40; x < screenWidth / 2 + 40; ++x)
-            flakePixels += !isBlack(before.pixels[std::size_t(y) * screenWidth + x]);
-    EXPECT_GT(flakePixels, 200) << "the seed flake is not at the centre of the screen";
-
-    // The box: light background over the screen's centre, of a size a one-line text makes.
-    const Box box = findBox(withBox);
-    ASSERT_GE(box.right, box.left) << "no box on the screen";
-    EXPECT_TRUE(box.contains(screenWidth / 2, screenHeight / 2));
-    EXPECT_GT(box.right - box.left, 150);
-    EXPECT_LT(box.right - box.left, 600);
-    EXPECT_GT(box.bottom - box.top, 60);
-    EXPECT_LT(box.bottom - box.top, 300);
-    int background = 0, inside = 0;
-    for (int y = box.top; y <= box.bottom; ++y)
-        for (int x = box.left; x <= box.right; ++x) {
-            const std::uint32_t p = withBox.pixels[std::size_t(y) * screenWidth + x];
-            ++inside;
-            background += isBoxBackground(p);
-            EXPECT_FALSE(isRingGreen(p)) << "ring colour inside the box at " << x << "," << y;
-        }
-    EXPECT_GT(background, inside / 2);
-
-    // Around the box the screen is the surface, star ring included.
-    EXPECT_EQ(differingPixels(withBox, shownAtBox, box), 0);
-}
 
 // --- the loop under real time ---
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/headless/PngFile.h"
 #include "scene/DisplaySetup.h"

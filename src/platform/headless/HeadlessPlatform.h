@@ -75,7 +75,7 @@ enum class HeadlessClock {
 
 class HeadlessPlatform final : public Platform, private EventSource {
 public:
-    explicit HeadlessPlatform(int width = 1024, int height = 768,
+    explicit HeadlessPlatform(int width = windowSize.width, int height = windowSize.height,
                               HeadlessClock clock = HeadlessClock::Virtual);
     ~HeadlessPlatform() override;
 

@@ -8,9 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/midi/FluidSynthOutput.h"
 #include "platform/midi/RecordingMidiOutput.h"
+#if VESK_WITH_MIDI_PORTS
+#include "platform/midi/FluidSynthOutput.h"
 #include "platform/midi/RtMidiPorts.h"
+#endif
 
 namespace vesk::platform::midi {
 
@@ -30,11 +32,15 @@ struct OutputDriver {
     std::unique_ptr<MidiOutput> (*open)(const MidiOptions& options, std::string& text);
 };
 
+// Opens an input; null with `description` saying why, else saying what was opened.
+using OpenInput = std::unique_ptr<MidiInput> (*)(const MidiOptions& options, std::string& description);
+
 struct InputDriver {
     std::string_view name;
-    std::vector<PortApi> apis;  // tried in order; none for "none"
+    OpenInput open;  // null for "none"
 };
 
+#if VESK_WITH_MIDI_PORTS
 OutputOffer probeFluidSynth(const MidiOptions& options) {
     const std::string soundFont = findSoundFont(options.soundFont);
     if (soundFont.empty()) return {false, "no SoundFont installed"};
@@ -68,6 +74,12 @@ std::unique_ptr<MidiOutput> openPort(PortApi api, const MidiOptions& options, st
     return output;
 }
 
+std::unique_ptr<MidiInput> openInputOn(std::span<const PortApi> apis, const MidiOptions& options,
+                                       std::string& description) {
+    return openPortInput(apis, options.inputPort, options.clientName, description);
+}
+#endif
+
 std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) {
     text = "recorder";
     return std::make_unique<RecordingMidiOutput>([] {
@@ -77,20 +89,40 @@ std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) 
 }
 
 const OutputDriver outputTable[] = {
+#if VESK_WITH_MIDI_PORTS
     {"fluidsynth", true, probeFluidSynth, openFluidSynth},
     {"alsa", true, [](const MidiOptions& o) { return probePort(PortApi::Alsa, o); },
      [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Alsa, o, text); }},
     {"jack", true, [](const MidiOptions& o) { return probePort(PortApi::Jack, o); },
      [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Jack, o, text); }},
+#endif
     {"recorder", false, [](const MidiOptions&) { return OutputOffer{true, "recorder"}; }, openRecorder},
     {"none", false, [](const MidiOptions&) { return OutputOffer{false, "none"}; }, nullptr},
 };
 
 const InputDriver inputTable[] = {
-    {"alsa", {PortApi::Alsa}},
-    {"jack", {PortApi::Jack}},
-    {"none", {}},
+#if VESK_WITH_MIDI_PORTS
+    {"alsa", [](const MidiOptions& o, std::string& description) {
+         const PortApi apis[] = {PortApi::Alsa};
+         return openInputOn(apis, o, description);
+     }},
+    {"jack", [](const MidiOptions& o, std::string& description) {
+         const PortApi apis[] = {PortApi::Jack};
+         return openInputOn(apis, o, description);
+     }},
+#endif
+    {"none", nullptr},
 };
+
+// "auto": ALSA's sequencer, else JACK; nothing in a build without ports.
+#if VESK_WITH_MIDI_PORTS
+const InputDriver autoInput{"alsa, else jack", [](const MidiOptions& o, std::string& description) {
+                                const PortApi apis[] = {PortApi::Alsa, PortApi::Jack};
+                                return openInputOn(apis, o, description);
+                            }};
+#else
+const InputDriver autoInput{"none", nullptr};
+#endif
 
 template <class Table>
 std::vector<std::string_view> namesOf(const Table& table) {
@@ -111,7 +143,7 @@ std::string knownNames(std::span<const std::string_view> names) {
 class ChosenPorts final : public MidiPorts {
 public:
     ChosenPorts(MidiOptions options, const OutputDriver* output, OutputOffer offer,
-                std::string passedOver, std::string inputName, std::vector<PortApi> inputApis)
+                std::string passedOver, const InputDriver& input)
         : options_(std::move(options)),
           output_(output),
           available_(offer.available),
@@ -119,9 +151,8 @@ public:
                           ? offer.text
                           : "none (" + std::string(output_->name) + ": " + offer.text + ")"),
           passedOver_(std::move(passedOver)),
-          inputApis_(std::move(inputApis)) {
-        inputText_ = inputApis_.empty() ? "none" : inputName + " (not opened)";
-    }
+          input_(input),
+          inputText_(input.open ? std::string(input.name) + " (not opened)" : "none") {}
 
     bool hasOutput() override { return available_; }
 
@@ -131,9 +162,9 @@ public:
     }
 
     std::unique_ptr<MidiInput> openInput() override {
-        if (inputApis_.empty()) return nullptr;
+        if (!input_.open) return nullptr;
         std::string description;
-        auto input = openPortInput(inputApis_, options_.inputPort, options_.clientName, description);
+        auto input = input_.open(options_, description);
         inputText_ = input ? description : "none (" + description + ")";
         return input;
     }
@@ -150,7 +181,7 @@ private:
     bool available_;
     std::string outputText_;
     std::string passedOver_;
-    std::vector<PortApi> inputApis_;
+    const InputDriver& input_;
     std::string inputText_;
 };
 
@@ -160,21 +191,12 @@ std::span<const std::string_view> midiOutputDrivers() { return outputNames; }
 std::span<const std::string_view> midiInputDrivers() { return inputNames; }
 
 std::unique_ptr<platform::MidiPorts> createMidiPorts(const MidiOptions& options, std::string& reason) {
-    std::vector<PortApi> inputApis;
-    std::string inputName;
-    if (options.input == autoMidiDriver) {
-        inputApis = {PortApi::Alsa, PortApi::Jack};
-        inputName = "alsa, else jack";
-    } else {
-        const InputDriver* input = nullptr;
-        for (const InputDriver& driver : inputTable)
-            if (driver.name == options.input) input = &driver;
-        if (!input) {
-            reason = "no MIDI input is called \"" + options.input + "\"; there are " + knownNames(inputNames);
-            return nullptr;
-        }
-        inputApis = input->apis;
-        inputName = std::string(input->name);
+    const InputDriver* input = options.input == autoMidiDriver ? &autoInput : nullptr;
+    for (const InputDriver& driver : inputTable)
+        if (driver.name == options.input) input = &driver;
+    if (!input) {
+        reason = "no MIDI input is called \"" + options.input + "\"; there are " + knownNames(inputNames);
+        return nullptr;
     }
 
     if (options.output == autoMidiDriver) {
@@ -183,18 +205,16 @@ std::unique_ptr<platform::MidiPorts> createMidiPorts(const MidiOptions& options,
             if (!driver.triedByAuto) continue;
             OutputOffer offer = driver.probe(options);
             if (offer.available)
-                return std::make_unique<ChosenPorts>(options, &driver, std::move(offer), passedOver,
-                                                     inputName, inputApis);
+                return std::make_unique<ChosenPorts>(options, &driver, std::move(offer), passedOver, *input);
             if (!passedOver.empty()) passedOver += "; ";
             passedOver += std::string(driver.name) + ": " + offer.text;
         }
         return std::make_unique<ChosenPorts>(options, nullptr, OutputOffer{false, "none"}, passedOver,
-                                             inputName, inputApis);
+                                             *input);
     }
     for (const OutputDriver& driver : outputTable)
         if (driver.name == options.output)
-            return std::make_unique<ChosenPorts>(options, &driver, driver.probe(options), "", inputName,
-                                                 inputApis);
+            return std::make_unique<ChosenPorts>(options, &driver, driver.probe(options), "", *input);
     reason = "no MIDI output is called \"" + options.output + "\"; there are " + knownNames(outputNames);
     return nullptr;
 }

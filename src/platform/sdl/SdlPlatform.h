@@ -33,8 +33,8 @@ enum class Presentation {
 
 struct WindowOptions {
     Presentation presentation = Presentation::FullscreenDesktop;
-    int width = 1024;  // the surface, and the window when windowed
-    int height = 768;
+    int width = windowSize.width;  // the surface, and the window when windowed
+    int height = windowSize.height;
     std::string title = "Vesk";
 };
 

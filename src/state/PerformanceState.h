@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "flake/FlakeState.h"
+#include "platform/Display.h"
 
 namespace vesk {
 
@@ -17,6 +18,13 @@ constexpr int pedalLogCapacity = 1000;
 constexpr int accentListCapacity = flake::segmentCapacity;
 // `finaleTick` before the finale has started: beyond any score tick a performance reaches.
 constexpr int finaleTickUnset = 30000;
+
+// Window timer 1 drives the ticks; every performance starts it at 200 ms, and the finale
+// and the wind-down shorten it.
+constexpr std::uint32_t tickTimerId = 1;
+constexpr int startTickIntervalMs = 200;
+// The flake's spin per rotation step (radians) when a performance starts.
+constexpr float startSpinSpeed = -0.08f;
 
 enum class ReplayMode : int { ForwardMirrored = 1, Backward = 2 };
 
@@ -33,8 +41,8 @@ struct PerformanceState {
     int finaleSegmentCount = 0;
     int windDownTicks = 0;
     ReplayMode replayMode = ReplayMode::Backward;  // the first performance replays backwards
-    int tickIntervalMs = 200;
-    float spinSpeed = -0.08f;  // radians per rotation step about the flake's z axis
+    int tickIntervalMs = startTickIntervalMs;
+    float spinSpeed = startSpinSpeed;  // radians per rotation step about the flake's z axis
     int rippleStage = 0;       // 0 none, 1..29 circles drawn, 30 finished
     std::uint8_t sceneReady = 0;
 
@@ -65,9 +73,9 @@ struct PerformanceState {
     int ringStep = 1;
     float ringSpin = 0.02f;
 
-    // The display mode the scene was built for.
-    int screenWidth = 1024;
-    int screenHeight = 768;
+    // The display mode the scene was built for; until the first set-up, the window's size.
+    int screenWidth = platform::windowSize.width;
+    int screenHeight = platform::windowSize.height;
     int screenBits = 32;
 
     // The camera, moved in and out by the breathing; not reset between performances.

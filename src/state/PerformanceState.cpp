@@ -1,6 +1,6 @@
 // The shared performance state. Its values live in the header's initialisers; this unit
 // checks at compile time what other subsystems assume about it.
-#include "performance/PerformanceState.h"
+#include "state/PerformanceState.h"
 
 namespace vesk {
 

@@ -1,13 +1,6 @@
-// "First Frost", in D major, 4/4. A tune on the piano (the channel Vesk listens to) over
-// strings, bass, harp and drums:
-//   intro      strings and harp alone, slower, I vi IV V
-//   theme      a rising sequence (up a sixth, a long note, stepping down) over the
-//              descending progression D A Bm F#m G D Em-A D
-//   variation  the same tune broken into arpeggios and eighths, a second voice on the beat
-//   bridge     in B minor, higher and syncopated, turning back through A7
-//   return     the theme in thirds and sixths, climbing an octave in its second phrase
-//   coda       the motive over G and A while the tempo slows, and the final chord
-// Phrases are four bars; each ends on a chord struck on the piano with the pedal down.
+// "First Frost", the demo piece, written out: its tunes in the note notation, its chord
+// progressions, the sections with their tempo, dynamics and accompaniment patterns, and the
+// ending. A tune on the piano (the channel Vesk listens to) over strings, bass, harp, drums.
 #include "compose/DemoPiece.h"
 
 #include <algorithm>
@@ -76,6 +69,14 @@ constexpr std::string_view coda =
     "B4 e D5 e G5 q. F#5 e E5 e D5 e | C#5 e E5 e A5 q. G5 e F#5 e E5 e | "
     "F#5 q D5 q G5 q B5 q | A5 h [A4 C#5 G5] q E5 q";
 
+// D major, 4/4, phrases of four bars, each ending on a chord struck on the piano:
+//   intro      strings and harp alone, slower, I vi IV V; the drums join in its third bar
+//   theme      a rising sequence (up a sixth, a long note, stepping down) over the
+//              descending progression D A Bm F#m G D Em-A D
+//   variation  the same tune broken into arpeggios and eighths, a second voice on the beat
+//   bridge     in B minor, climbing to G6, turning back through A7
+//   return     the theme in thirds and sixths, an octave higher in its second phrase
+//   coda       the motive over G and A while the tempo slows to the final chord
 const std::array<Section, 6> sections = {{
     {"intro", "D | Bm | G | A", "", 80, 80, {0, 48, 70, 58}, SecondVoice::None, BassPattern::Held,
      DrumGroove::Shimmer, 2, DrumFill::IntoNext, false},
@@ -107,7 +108,7 @@ constexpr std::string_view title = "First Frost";
 constexpr std::string_view credit = "Composed for Vesk by its own vesk-compose-demo";
 constexpr std::string_view programme =
     "D major, 4/4: intro, theme, variation, bridge in B minor, return, coda";
-// Four quarters a bar, a MIDI clock tick every 24th of a quarter, eight 32nds a quarter.
+// Four quarters a bar, a metronome click every 24 MIDI clocks (a quarter), eight 32nds a quarter.
 const std::vector<std::uint8_t> fourFour = {4, 2, 24, 8};
 const std::vector<std::uint8_t> dMajor = {2, 0};  // two sharps, major
 

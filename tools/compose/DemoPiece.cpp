@@ -36,6 +36,11 @@ struct Section {
     bool crashOnEntry;
 };
 
+// The piano enters at once, softly, with the theme's rising sixth and a cadence on A, so
+// the flake starts growing with the first bar.
+constexpr std::string_view intro =
+    "D5 q A4 e D5 e F#5 h | F#5 q D5 e F#5 e B5 h | B5 q. A5 e G5 q D5 q | E5 h [A4 C#5 E5] h";
+
 constexpr std::string_view themeProgression = "D | A | Bm | F#m | G | D | Em A | D";
 
 constexpr std::string_view theme =
@@ -70,7 +75,8 @@ constexpr std::string_view coda =
     "F#5 q D5 q G5 q B5 q | A5 h [A4 C#5 G5] q E5 q";
 
 // D major, 4/4, phrases of four bars, each ending on a chord struck on the piano:
-//   intro      strings and harp alone, slower, I vi IV V; the drums join in its third bar
+//   intro      slower, I vi IV V, a soft piano line over strings and harp; the drums join in
+//              its third bar
 //   theme      a rising sequence (up a sixth, a long note, stepping down) over the
 //              descending progression D A Bm F#m G D Em-A D
 //   variation  the same tune broken into arpeggios and eighths, a second voice on the beat
@@ -78,7 +84,7 @@ constexpr std::string_view coda =
 //   return     the theme in thirds and sixths, an octave higher in its second phrase
 //   coda       the motive over G and A while the tempo slows to the final chord
 const std::array<Section, 6> sections = {{
-    {"intro", "D | Bm | G | A", "", 80, 80, {0, 48, 70, 58}, SecondVoice::None, BassPattern::Held,
+    {"intro", "D | Bm | G | A", intro, 80, 80, {62, 48, 70, 58}, SecondVoice::None, BassPattern::Held,
      DrumGroove::Shimmer, 2, DrumFill::IntoNext, false},
     {"theme", themeProgression, theme, 100, 100, {80, 42, 78, 48}, SecondVoice::None, BassPattern::Pulse,
      DrumGroove::Brushes, 0, DrumFill::IntoNext, false},

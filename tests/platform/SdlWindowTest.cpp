@@ -290,8 +290,10 @@ TEST_F(SdlWindowTest, KeysReachTheWindowProcedureAsKeyCodes) {
         SDL_Keycode key;
         std::optional<std::uint32_t> code;  // none: the window never hears of it
     } cases[] = {
-        {SDLK_a, 'A'}, {SDLK_z, 'Z'}, {SDLK_7, '7'}, {SDLK_RETURN, 0x0D},
-        {SDLK_LEFT, 0x25}, {SDLK_F1, 0x70}, {SDLK_CAPSLOCK, std::nullopt},
+        {SDLK_a, 'A'}, {SDLK_z, 'Z'}, {SDLK_7, '7'}, {SDLK_RETURN, keyEnter},
+        {SDLK_KP_ENTER, keyEnter}, {SDLK_LEFT, keyLeft}, {SDLK_F1, keyF1},
+        {SDLK_F12, keyF1 + 11}, {SDLK_KP_0, keyKeypad0}, {SDLK_KP_9, keyKeypad0 + 9},
+        {SDLK_CAPSLOCK, std::nullopt},
     };
     std::vector<Message> expected;
     for (const auto& c : cases) {

@@ -20,7 +20,20 @@ enum class MessageType : std::uint8_t {
     Quit,       // never dispatched: getMessage returns false instead; param: exit code
 };
 
-constexpr std::uint32_t keyEscape = 27;
+// The window's key codes for the keys that are not a letter or a digit (a letter comes as
+// its capital, a digit as itself): a desktop's virtual key codes.
+constexpr std::uint32_t keyBackspace = 0x08;
+constexpr std::uint32_t keyTab = 0x09;
+constexpr std::uint32_t keyEnter = 0x0D;
+constexpr std::uint32_t keyEscape = 0x1B;
+constexpr std::uint32_t keySpace = 0x20;
+constexpr std::uint32_t keyLeft = 0x25;
+constexpr std::uint32_t keyUp = 0x26;
+constexpr std::uint32_t keyRight = 0x27;
+constexpr std::uint32_t keyDown = 0x28;
+constexpr std::uint32_t keyDelete = 0x2E;
+constexpr std::uint32_t keyKeypad0 = 0x60;  // to keyKeypad0 + 9
+constexpr std::uint32_t keyF1 = 0x70;       // to keyF1 + 11 for F12
 
 struct Message {
     MessageType type = MessageType::Paint;

@@ -1,5 +1,5 @@
-// The SDL backend in a real X server: the test starts its own Xvfb, runs the seam demo in
-// a window and checks screenshots of the X screen against the in-memory surface; the
+// The SDL backend in a real X server: the test starts its own Xvfb, runs vesk's own start-up
+// in a window and checks screenshots of the X screen against the in-memory surface; the
 // loop, the box and the dialog are driven by real SDL events; the backend table falls back
 // to headless without a display. Skipped only where Xvfb is not installed.
 #include <gtest/gtest.h>
@@ -16,16 +16,21 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/VeskWindow.h"
+#include "flake/Random.h"
 #include "midi/SmfLoading.h"
+#include "performance/Vesk.h"
 #include "platform/Backends.h"
 #include "platform/headless/PngFile.h"
 #include "platform/sdl/SdlPlatform.h"
@@ -187,7 +192,6 @@ private:
 int red(std::uint32_t p) { return int(p >> 16 & 0xFF); }
 int green(std::uint32_t p) { return int(p >> 8 & 0xFF); }
 int blue(std::uint32_t p) { return int(p & 0xFF); }
-bool isBlack(std::uint32_t p) { return (p & 0xFFFFFF) == 0; }
 bool isRingGreen(std::uint32_t p) {
     return std::abs(green(p) - 0xA0) <= 12 && red(p) <= 12 && blue(p) <= 12;
 }
@@ -273,6 +277,225 @@ protected:
     static inline std::unique_ptr<XServer> server_;
 };
 
+// --- vesk itself, seen on the X screen ---
+
+// The dialog is answered with this name, which no file in the test's folder has.
+constexpr const char* missingFile = "vesk-no-such-file.mid";
+// The script gives up after this many ticks (half a minute), far beyond the dozen it needs.
+constexpr int mostScriptTicks = 150;
+// The first repaint copies the whole picture to the surface, over the dots the ring drew
+// before it (at the first tick, when no paint came earlier); from the third tick on the
+// ring has been drawn over a painted picture.
+constexpr int firstLookTick = 3;
+constexpr int laterLookTicks = 2;  // after the first: the ring turns a little every tick
+
+// What the screen showed at one moment, and the surface it was showing.
+struct Shot {
+    Image screen;
+    std::vector<std::uint32_t> surface;
+};
+
+// The window's rectangle of the centred dialog whose close box is `closeBox`: the close
+// box sits at its top right corner.
+Box centredDialog(const PixelRect& closeBox) {
+    Box dialog;
+    dialog.right = int(closeBox.x + closeBox.width) - 1;
+    dialog.top = int(closeBox.y);
+    dialog.left = screenWidth - 1 - dialog.right;
+    dialog.bottom = screenHeight - 1 - dialog.top;
+    return dialog;
+}
+
+// vesk's start-up file dialog driven as a user would, from vesk's own ticks: two looks at
+// the dialog over the turning picture, a file name that does not open, a look at the box
+// that says so, Return for it, a look at the dialog again, and its quit button.
+class StartUpScript final : public VeskObserver {
+public:
+    StartUpScript(SdlPlatform& platform, std::string display)
+        : platform_(platform), display_(std::move(display)) {}
+
+    void repainted(const Vesk&) override {
+        // The next frame shows this surface, unless another repaint comes before it.
+        repaints_.emplace_back(platform_.framesPresented(), platform_.surface().pixels());
+        if (repaints_.size() > keptRepaints) repaints_.pop_front();
+    }
+    void tickCompleted(const Vesk&) override {
+        if (++ticks_ == mostScriptTicks) {
+            ADD_FAILURE() << "the run was still going at step " << int(step_);
+            platform_.loop().postQuit(99);
+        }
+        step();
+    }
+
+    bool quitClicked() const { return step_ == Step::QuitClicked; }
+
+    std::optional<Box> dialog;
+    Shot firstLook, laterLook, box, dialogAgain;
+
+private:
+    enum class Step { FirstLook, LaterLook, WaitForBox, DialogAgain, QuitClicked };
+    static constexpr std::size_t keptRepaints = 4;
+
+    void step() {
+        const std::uint32_t id = platform_.windowId();
+        // None while the box is on top: a box has no controls to find.
+        const auto closeBox = platform_.dialogControlRect(closeBoxControl);
+        if (step_ == Step::FirstLook && ticks_ >= firstLookTick && closeBox &&
+            screenIsUpToDate()) {
+            dialog = centredDialog(*closeBox);
+            take("sdl-vesk-dialog.png", firstLook);
+            lookTick_ = ticks_;
+            step_ = Step::LaterLook;
+        } else if (step_ == Step::LaterLook && ticks_ >= lookTick_ + laterLookTicks &&
+                   screenIsUpToDate()) {
+            take("sdl-vesk-dialog-later.png", laterLook);
+            pushText(id, missingFile);  // over the selected default name
+            pressKey(id, SDLK_RETURN);
+            step_ = Step::WaitForBox;
+        } else if (step_ == Step::WaitForBox) {
+            boxTicks_ = closeBox ? 0 : boxTicks_ + 1;
+            // The box has stood a whole tick, and a frame has shown it since.
+            if (boxTicks_ < 2 || !screenIsUpToDate()) return;
+            take("sdl-vesk-box.png", box);
+            pressKey(id, SDLK_RETURN);
+            step_ = Step::DialogAgain;
+        } else if (step_ == Step::DialogAgain) {
+            const auto quit = platform_.dialogControlRect(midi::quitButton);
+            // The box is still up, or the dialog not yet drawn again.
+            if (!quit || !screenIsUpToDate()) return;
+            take("sdl-vesk-dialog-again.png", dialogAgain);
+            click(id, *quit);
+            step_ = Step::QuitClicked;
+        }
+    }
+
+    // A tick can follow the last one's repaint before any frame has shown it; looks wait
+    // for a frame, so that each shows the ring as the tick before left it.
+    bool screenIsUpToDate() const {
+        return !repaints_.empty() && repaints_.back().first < platform_.framesPresented();
+    }
+
+    // The screen, and the surface of the last repaint before the frame it shows.
+    void take(const std::string& name, Shot& shot) {
+        EXPECT_TRUE(screenshot(display_, name, shot.screen));
+        const std::uint64_t shown = platform_.framesPresented();
+        for (const auto& [frames, pixels] : repaints_)
+            if (frames < shown) shot.surface = pixels;
+    }
+
+    SdlPlatform& platform_;
+    const std::string display_;
+    std::deque<std::pair<std::uint64_t, std::vector<std::uint32_t>>> repaints_;
+    int ticks_ = 0;
+    int lookTick_ = 0;
+    int boxTicks_ = 0;
+    Step step_ = Step::FirstLook;
+};
+
+bool isIconRed(std::uint32_t p) {  // the box's error icon: (204, 36, 36)
+    return std::abs(red(p) - 204) <= 12 && green(p) <= 60 && blue(p) <= 60;
+}
+
+int countInside(const Image& shot, const Box& box, const std::function<bool(std::uint32_t)>& is) {
+    int n = 0;
+    for (int y = std::max(box.top, 0); y <= std::min(box.bottom, shot.height - 1); ++y)
+        for (int x = std::max(box.left, 0); x <= std::min(box.right, shot.width - 1); ++x)
+            n += is(shot.pixels[std::size_t(y) * shot.width + x]);
+    return n;
+}
+
+int area(const Box& box) { return (box.right - box.left + 1) * (box.bottom - box.top + 1); }
+
+// Where the ring's dots are on the screen around the dialog.
+std::set<std::size_t> ringPixels(const Image& shot, const Box& dialog) {
+    std::set<std::size_t> at;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x) {
+            const std::size_t i = std::size_t(y) * shot.width + x;
+            if (!dialog.contains(x, y, 3) && isRingGreen(shot.pixels[i])) at.insert(i);
+        }
+    return at;
+}
+
+::testing::AssertionResult isWholeScreen(const Shot& shot) {
+    if (shot.screen.width != screenWidth || shot.screen.height != screenHeight ||
+        shot.surface.size() != shot.screen.pixels.size())
+        return ::testing::AssertionFailure() << "no screenshot, or no surface shown with it";
+    return ::testing::AssertionSuccess();
+}
+
+// The dialog over the centre, and around it the screen is the surface it shows.
+void expectDialogOverPicture(const Shot& shot, const Box& dialog) {
+    EXPECT_TRUE(dialog.contains(screenWidth / 2, screenHeight / 2));
+    EXPECT_GT(countInside(shot.screen, dialog, isBoxBackground), area(dialog) / 2)
+        << "the dialog is not on the screen";
+    EXPECT_EQ(countInside(shot.screen, dialog, isIconRed), 0) << "a box over the dialog";
+    EXPECT_EQ(differingPixels(shot.screen, shot.surface, dialog), 0);
+}
+
+// Before the box: the seed flake lights the centre of the picture (under the dialog), and
+// the ring turns around the dialog between the two looks.
+void expectFlakeAndTurningRing(const Shot& first, const Shot& later, const Box& dialog) {
+    const Image picture{screenWidth, screenHeight, first.surface};
+    const std::uint32_t background = first.surface.front();  // far from flake and ring
+    constexpr int reach = 40;
+    const Box middle{screenWidth / 2 - reach, screenHeight / 2 - reach,
+                     screenWidth / 2 + reach - 1, screenHeight / 2 + reach - 1};
+    EXPECT_GT(countInside(picture, middle, [&](std::uint32_t p) { return p != background; }), 200)
+        << "the seed flake is not at the centre of the picture";
+
+    const std::set<std::size_t> before = ringPixels(first.screen, dialog);
+    const std::set<std::size_t> after = ringPixels(later.screen, dialog);
+    EXPECT_GT(before.size(), 100u) << "no ring around the dialog";
+    std::size_t moved = 0;
+    for (std::size_t i : after) moved += before.count(i) == 0;
+    EXPECT_GT(moved, after.size() / 2) << "the ring did not turn";
+}
+
+// The box, which stands alone once the dialog has ended: light, over the centre, of a size
+// a one-line text makes, with its red icon; around it the screen is the surface, star
+// ring included.
+void expectBoxOverPicture(const Shot& shot) {
+    const Box box = findBox(shot.screen);
+    ASSERT_GE(box.right, box.left) << "no box on the screen";
+    EXPECT_TRUE(box.contains(screenWidth / 2, screenHeight / 2));
+    EXPECT_GT(box.right - box.left, 150);
+    EXPECT_LT(box.right - box.left, 600);
+    EXPECT_GT(box.bottom - box.top, 60);
+    EXPECT_LT(box.bottom - box.top, 300);
+    EXPECT_GT(countInside(shot.screen, box, isBoxBackground), area(box) / 2);
+    EXPECT_GT(countInside(shot.screen, box, isIconRed), 100) << "no error icon";
+    EXPECT_EQ(countInside(shot.screen, box, isRingGreen), 0) << "ring colour inside the box";
+    EXPECT_EQ(differingPixels(shot.screen, shot.surface, box), 0);
+}
+
+TEST_F(SdlWindowTest, VeskShowsItsDialogOverTheTurningPictureAndTheBoxForAMissingFile) {
+    ASSERT_FALSE(fs::exists(missingFile));
+    auto platform = openWindow();
+    ASSERT_TRUE(platform);
+    // Every window timer is a tick to vesk's window procedure; the script keeps watch.
+    platform->loop().killTimer(watchdogTimer);
+    std::srand(1);
+    flake::CLibraryRandom random;
+    StartUpScript script(*platform, display());
+    int exitCode = -1;
+    {
+        Vesk vesk(*platform, random);
+        vesk.observer = &script;
+        exitCode = app::runApplication(vesk, nullptr);
+    }
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_TRUE(script.quitClicked());
+    ASSERT_TRUE(script.dialog);
+    const Shot* shots[] = {&script.firstLook, &script.laterLook, &script.box, &script.dialogAgain};
+    for (const Shot* shot : shots) ASSERT_TRUE(isWholeScreen(*shot));
+
+    for (const Shot* shot : {&script.firstLook, &script.laterLook, &script.dialogAgain})
+        expectDialogOverPicture(*shot, *script.dialog);
+    expectFlakeAndTurningRing(script.firstLook, script.laterLook, *script.dialog);
+    expectBoxOverPicture(script.box);  // and Return took it away: the dialog again has no icon
+}
+
 // --- the loop under real time ---
 
 TEST_F(SdlWindowTest, KeysReachTheWindowProcedureAsKeyCodes) {
@@ -290,8 +513,10 @@ TEST_F(SdlWindowTest, KeysReachTheWindowProcedureAsKeyCodes) {
         SDL_Keycode key;
         std::optional<std::uint32_t> code;  // none: the window never hears of it
     } cases[] = {
-        {SDLK_a, 'A'}, {SDLK_z, 'Z'}, {SDLK_7, '7'}, {SDLK_RETURN, 0x0D},
-        {SDLK_LEFT, 0x25}, {SDLK_F1, 0x70}, {SDLK_CAPSLOCK, std::nullopt},
+        {SDLK_a, 'A'}, {SDLK_z, 'Z'}, {SDLK_7, '7'}, {SDLK_RETURN, keyEnter},
+        {SDLK_KP_ENTER, keyEnter}, {SDLK_LEFT, keyLeft}, {SDLK_F1, keyF1},
+        {SDLK_F12, keyF1 + 11}, {SDLK_KP_0, keyKeypad0}, {SDLK_KP_9, keyKeypad0 + 9},
+        {SDLK_CAPSLOCK, std::nullopt},
     };
     std::vector<Message> expected;
     for (const auto& c : cases) {
@@ -458,8 +683,31 @@ public:
     std::string fileName, channel;
 };
 
+enum class Input { EnterOnly, TypeAndEnter, ClickQuitButton, ClickCloseBox, EscThenQuit };
+
+// What the user does to the open dialog.
+void actOnDialog(Input input, SdlPlatform& platform) {
+    const std::uint32_t id = platform.windowId();
+    if (input == Input::TypeAndEnter) {
+        pushText(id, "abc漢字");
+        pressKey(id, SDLK_RETURN);
+    } else if (input == Input::EnterOnly) {
+        pressKey(id, SDLK_KP_ENTER);
+    } else if (input == Input::ClickQuitButton) {
+        const auto button = platform.dialogControlRect(1002);
+        ASSERT_TRUE(button);
+        click(id, *button);
+    } else if (input == Input::ClickCloseBox) {
+        const auto closeBox = platform.dialogControlRect(closeBoxControl);
+        ASSERT_TRUE(closeBox);
+        click(id, *closeBox);
+    } else {
+        pressKey(id, SDLK_ESCAPE);
+        platform.loop().setTimer(3, 300);  // which then ends the run
+    }
+}
+
 TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
-    enum class Input { EnterOnly, TypeAndEnter, ClickQuitButton, ClickCloseBox, EscThenQuit };
     const struct {
         Input input;
         int result;
@@ -480,7 +728,6 @@ TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
         auto platform = openWindow();
         ASSERT_TRUE(platform);
         MessageLoop& loop = platform->loop();
-        const std::uint32_t id = platform->windowId();
         RecordingProcedure procedure;
         int result = -99;
         TestWindow window(loop, [&](const Message& m) {
@@ -492,23 +739,7 @@ TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
                 loop.postQuit(0);
             } else if (m.param == 2) {
                 loop.killTimer(2);
-                if (c.input == Input::TypeAndEnter) {
-                    pushText(id, "abc漢字");
-                    pressKey(id, SDLK_RETURN);
-                } else if (c.input == Input::EnterOnly) {
-                    pressKey(id, SDLK_KP_ENTER);
-                } else if (c.input == Input::ClickQuitButton) {
-                    const auto button = platform->dialogControlRect(1002);
-                    ASSERT_TRUE(button);
-                    click(id, *button);
-                } else if (c.input == Input::ClickCloseBox) {
-                    const auto closeBox = platform->dialogControlRect(closeBoxControl);
-                    ASSERT_TRUE(closeBox);
-                    click(id, *closeBox);
-                } else {
-                    pressKey(id, SDLK_ESCAPE);
-                    loop.setTimer(3, 300);
-                }
+                actOnDialog(c.input, *platform);
             } else if (m.param == 3) {
                 loop.killTimer(3);
                 loop.postQuit(0);  // the run ends while the dialog is open

@@ -1,26 +1,20 @@
 // The SDL backend's message boxes and dialogs, drawn with Dear ImGui over the picture. Each
 // runs the window's nested loop until answered in a frame; a dialog's procedure runs between
 // frames, so it may open boxes itself. An edit field holds at most its limit (a longer text
-// the procedure sets is cut at a character). Relies on SdlPlatform's ImGui context.
+// the procedure sets is cut at a character). Relies on the backend's ImGui context.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include <memory>
 #include <optional>
-#include <set>
-#include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
-#include <imgui.h>
-
-#include "platform/MessageLoop.h"
 #include "platform/ModalUi.h"
-#include "platform/sdl/SdlPlatform.h"
 #include "platform/sdl/TextLayout.h"
 
 namespace vesk::platform::sdl {
+
+struct SdlBackendData;
+struct ModalUiData;
 
 // The keys a box or dialog answers itself rather than handing them to its widgets: Enter
 // presses a box's OK or a dialog's default button, Esc presses a box's OK and does nothing
@@ -29,9 +23,9 @@ enum class ModalKey { Enter, Escape };
 
 class SdlModalUi final : public ModalUi {
 public:
-    // The font is IPA P Gothic at `fontPixels`, with the Japanese glyphs; boxes and dialogs
-    // open on `windowThread` only.
-    SdlModalUi(MessageLoop& loop, float fontPixels, std::thread::id windowThread);
+    // Boxes and dialogs run the backend's loop and open on its window thread only. The font
+    // is IPA P Gothic at `fontPixels`, with the Japanese glyphs.
+    SdlModalUi(SdlBackendData& backend, float fontPixels);
     ~SdlModalUi() override;
     SdlModalUi(const SdlModalUi&) = delete;
     SdlModalUi& operator=(const SdlModalUi&) = delete;
@@ -41,13 +35,9 @@ public:
     void showMessageBox(std::string_view text, BoxOwner owner) override;
     int runDialog(const DialogTemplate& dialog, DialogProcedure& procedure) override;
 
-    bool open() const { return !stack_.empty(); }
+    bool open() const;
     // True once after a box or dialog has gone: the picture is presented again without it.
-    bool takeClosed() {
-        const bool was = closed_;
-        closed_ = false;
-        return was;
-    }
+    bool takeClosed();
     // A key press while something is open; false when nothing is open to take it.
     bool takeKey(ModalKey key);
 
@@ -64,30 +54,7 @@ public:
     static constexpr const char* fontPath = "/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf";
 
 private:
-    class Modal;
-    class Box;
-    class Dialog;
-    class OnStack;
-
-    void addFont();
-    void ensureGlyphs(std::string_view text);
-    bool onWindowThread() const { return std::this_thread::get_id() == windowThread_; }
-    bool refuseOffThread(std::string_view what);
-
-    MessageLoop& loop_;
-    float fontPixels_;
-    std::thread::id windowThread_;
-    std::vector<Modal*> stack_;  // each lives in the call that shows it
-    const Modal* lastTop_ = nullptr;
-    std::uint32_t shown_ = 0;  // boxes and dialogs shown so far; names their ImGui windows
-    bool closed_ = false;
-
-    std::vector<char> fontData_;  // the font file, kept for the atlas's rebuilds
-    bool fontMissing_ = false;
-    ImVector<ImWchar> glyphRanges_;
-    std::set<char32_t> extraGlyphs_;  // asked for beyond the Japanese ranges
-    bool fontDirty_ = false;
-    std::atomic<bool> reportedOffThread_{false};
+    std::unique_ptr<ModalUiData> d_;
 };
 
 }  // namespace vesk::platform::sdl

@@ -34,6 +34,46 @@ bool canBreakBetween(char32_t before, char32_t after) {
     return before >= firstEastAsian || after >= firstEastAsian;
 }
 
+// Where a line that starts at `lineStart` ends (before any spaces are trimmed), where the
+// next one starts, and the line's width.
+struct LineEnd {
+    std::size_t end = 0;
+    std::size_t next = 0;
+    float width = 0;
+    bool lineFeed = false;  // ended by one, not by the width or the text's end
+};
+
+LineEnd findLineEnd(std::string_view text, std::size_t lineStart, float maxWidth,
+                    const Advance& advance) {
+    float width = 0;
+    std::size_t breakAt = lineStart;  // the last place this line may end (none yet)
+    float widthAtBreak = 0;
+    char32_t previous = 0;
+    for (std::size_t i = lineStart; i < text.size();) {
+        char32_t cp;
+        const std::size_t length = decodeUtf8(text, i, cp);
+        if (cp == U'\r') {  // a CR LF line end counts as its LF
+            i += length;
+            continue;
+        }
+        if (cp == U'\n') return {i, i + length, width, true};
+        if (previous != 0 && canBreakBetween(previous, cp)) {
+            breakAt = i;
+            widthAtBreak = width;
+        }
+        const float w = advance(cp);
+        const bool overflows = width + w > maxWidth && i > lineStart && !isBreakingSpace(cp);
+        if (overflows && breakAt > lineStart) return {breakAt, breakAt, widthAtBreak, false};
+        // Nowhere earlier to break: a closing mark hangs past the edge instead, anything
+        // else goes to the next line.
+        if (overflows && !closesPhrase(cp)) return {i, i, width, false};
+        width += w;
+        previous = cp;
+        i += length;
+    }
+    return {text.size(), text.size(), width, false};
+}
+
 }  // namespace
 
 std::size_t decodeUtf8(std::string_view text, std::size_t at, char32_t& codePoint) {
@@ -69,73 +109,19 @@ std::size_t decodeUtf8(std::string_view text, std::size_t at, char32_t& codePoin
 
 std::vector<TextLine> wrapText(std::string_view text, float maxWidth, const Advance& advance) {
     std::vector<TextLine> lines;
-    const std::size_t n = text.size();
-    std::size_t pos = 0;
-    while (pos < n) {
-        const std::size_t lineStart = pos;
-        float width = 0;
-        std::size_t breakAt = lineStart;  // the last place this line may end (none yet)
-        float widthAtBreak = 0;
-        char32_t previous = 0;
-        std::size_t i = lineStart;
-        std::size_t end = n;
-        std::size_t next = n;
-        float lineWidth = 0;
-        bool broken = false;
-        bool lineFeed = false;
-        while (i < n) {
-            char32_t cp;
-            const std::size_t length = decodeUtf8(text, i, cp);
-            if (cp == U'\r') {  // a CR LF line end counts as its LF
-                i += length;
-                continue;
-            }
-            if (cp == U'\n') {
-                end = i;
-                next = i + length;
-                lineWidth = width;
-                broken = lineFeed = true;
-                break;
-            }
-            if (previous != 0 && canBreakBetween(previous, cp)) {
-                breakAt = i;
-                widthAtBreak = width;
-            }
-            const float w = advance(cp);
-            if (width + w > maxWidth && i > lineStart && !isBreakingSpace(cp)) {
-                if (breakAt > lineStart) {
-                    end = next = breakAt;
-                    lineWidth = widthAtBreak;
-                } else if (closesPhrase(cp)) {
-                    // Nowhere earlier to break: the mark hangs past the edge instead.
-                    width += w;
-                    previous = cp;
-                    i += length;
-                    continue;
-                } else {
-                    end = next = i;
-                    lineWidth = width;
-                }
-                broken = true;
-                break;
-            }
-            width += w;
-            previous = cp;
-            i += length;
-        }
-        if (!broken) {
-            end = next = n;
-            lineWidth = width;
-        }
+    for (std::size_t pos = 0; pos < text.size();) {
+        LineEnd line = findLineEnd(text, pos, maxWidth, advance);
         // Spaces where a line was broken belong to neither line.
-        while (end > lineStart && isBreakingSpace(char32_t(text[end - 1]))) {
-            --end;
-            lineWidth -= advance(char32_t(text[end]));
+        while (line.end > pos && isBreakingSpace(char32_t(text[line.end - 1]))) {
+            --line.end;
+            line.width -= advance(char32_t(text[line.end]));
         }
-        if (broken && !lineFeed)
-            while (next < n && isBreakingSpace(char32_t(text[next]))) ++next;
-        lines.push_back({lineStart, end, std::max(lineWidth, 0.0f)});
-        pos = next;
+        // After a line feed the next line keeps its leading spaces.
+        if (!line.lineFeed)
+            while (line.next < text.size() && isBreakingSpace(char32_t(text[line.next])))
+                ++line.next;
+        lines.push_back({pos, line.end, std::max(line.width, 0.0f)});
+        pos = line.next;
     }
     return lines;
 }

@@ -67,22 +67,22 @@ void Trace::line(const std::string& event, const std::string& fields) {
 void Trace::record(const Record& r) {
     switch (r.kind) {
     case Record::Kind::MessageBox:
-        line("message_box", ",\"text\":" + jsonString(r.text) + ",\"owner\":" + boolText(r.flag));
+        line("message_box", ",\"text\":" + jsonString(r.text) + ",\"owner\":" + boolText(r.owner == platform::BoxOwner::Window));
         break;
     case Record::Kind::Dialog: {
         // Run and the close box both end the file dialog with 1; the button tells them apart.
-        const char* result = r.a == midi::dialogRun ? (r.b == midi::runButton ? "run" : "close") : "quit";
+        const char* result = r.result == midi::dialogRun ? (r.lastControl == midi::runButton ? "run" : "close") : "quit";
         line("dialog", std::string(",\"result\":\"") + result + "\",\"file\":" +
                            jsonString(editText(r, midi::fileNameControl)) + ",\"channel\":" +
                            jsonString(editText(r, midi::channelControl)));
         break;
     }
     case Record::Kind::DisplayMode:
-        line("display_mode", ",\"w\":" + std::to_string(r.a) + ",\"h\":" + std::to_string(r.b) +
-                                 ",\"bits\":" + std::to_string(r.c) + ",\"accepted\":" + boolText(r.flag));
+        line("display_mode", ",\"w\":" + std::to_string(r.width) + ",\"h\":" + std::to_string(r.height) +
+                                 ",\"bits\":" + std::to_string(r.bits) + ",\"accepted\":" + boolText(r.accepted));
         break;
     case Record::Kind::Beep:
-        line("beep", ",\"hz\":" + std::to_string(r.a) + ",\"ms\":" + std::to_string(r.b));
+        line("beep", ",\"hz\":" + std::to_string(r.hz) + ",\"ms\":" + std::to_string(r.ms));
         break;
     case Record::Kind::Sleep:
     case Record::Kind::Pointer:

@@ -151,7 +151,7 @@ TEST(HeadlessDialog, ScriptedAnswersTypePressAndCloseWithinTheFieldLimits) {
     EXPECT_EQ(dialogs[0].timeMs, 200);
     EXPECT_EQ(dialogs[0].text, "Select SMF");
     EXPECT_EQ(dialogs[1].fields, (std::vector<std::pair<int, std::string>>{{1000, "vobe.mid"}, {1001, "1"}}));
-    EXPECT_EQ(dialogs[3].a, dialogAbandoned);
+    EXPECT_EQ(dialogs[3].result, dialogAbandoned);
 }
 
 TEST(HeadlessDialog, DefaultAnswerServesOnceTheScriptIsSpent) {

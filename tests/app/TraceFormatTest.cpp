@@ -23,7 +23,8 @@ using Fields = std::vector<std::pair<std::string, Type>>;
 
 const std::map<std::string, Fields>& fieldsOfEachEvent() {
     static const std::map<std::string, Fields> fields = {
-        {"display_mode", {{"w", Type::Integer}, {"h", Type::Integer}, {"bits", Type::Integer}, {"accepted", Type::Boolean}}},
+        {"display_mode",
+         {{"w", Type::Integer}, {"h", Type::Integer}, {"bits", Type::Integer}, {"accepted", Type::Boolean}}},
         {"midi_out", {{"data", Type::Bytes}}},
         {"midi_out_long", {{"data", Type::Bytes}}},
         {"midi_reset", {}},
@@ -33,8 +34,8 @@ const std::map<std::string, Fields>& fieldsOfEachEvent() {
         {"beep", {{"hz", Type::Integer}, {"ms", Type::Integer}}},
         {"tick",
          {{"scoreTick", Type::Integer}, {"silentTicks", Type::Integer}, {"segmentCount", Type::Integer},
-          {"meshSegmentCount", Type::Integer}, {"finaleStarted", Type::Boolean}, {"rippleStage", Type::Integer},
-          {"ringOffset", Type::Integer}}},
+          {"meshSegmentCount", Type::Integer}, {"finaleStarted", Type::Boolean},
+          {"rippleStage", Type::Integer}, {"ringOffset", Type::Integer}}},
         {"frame", {{"file", Type::String}}},
         {"exit", {{"code", Type::Integer}}},
     };
@@ -80,25 +81,18 @@ std::vector<Json> parsedLines(const std::string& text) {
     return lines;
 }
 
-TEST(TraceFormat, EachLineHasTimeAndEventFirstThenExactlyTheFieldsOfItsKind) {
-    test::TempFolder folder("trace-format");
-    const std::string song = folder / "song.mid", trace = folder / "trace.jsonl", frames = folder / "frames";
-    test::writeFile(song, test::shortPiece());
-    // A refused display mode, the close box (the file cannot be opened: a box), the song,
-    // a note from the keyboard, frames.
-    EXPECT_EQ(test::runVesk({"--headless", "--seed", "3", "--modes", "800x600x16", "--answer", "close",
-                             "--answer", "run:2:" + song, "--input", "300:403c90", "--until", "3",
-                             "--trace", trace, "--frames", frames}),
-              0);
+// What a reader of the trace took from it, line by line, checking each line's form.
+struct TraceReader {
+    explicit TraceReader(std::string frames) : framesDir(std::move(frames)) {}
 
+    std::string framesDir;
     std::set<std::string> seen;
     std::set<std::size_t> midiLengths;
     std::vector<std::string> dialogResults;
     std::int64_t lastT = 0;
-    int frameCount = 0;
-    const std::vector<Json> lines = parsedLines(test::readFile(trace));
-    for (const Json& line : lines) {
-        if (!line.is_object()) continue;
+    int frames = 0;
+
+    void read(const Json& line) {
         const std::string event = line.value("ev", "");
         const auto kind = fieldsOfEachEvent().find(event);
         ASSERT_NE(kind, fieldsOfEachEvent().end()) << line.dump();
@@ -109,26 +103,41 @@ TEST(TraceFormat, EachLineHasTimeAndEventFirstThenExactlyTheFieldsOfItsKind) {
         EXPECT_GE(line["t"].get<std::int64_t>(), lastT) << line.dump();
         lastT = line["t"].get<std::int64_t>();
         seen.insert(event);
-
         if (event == "midi_out") {
             const Json& data = line["data"];
             ASSERT_FALSE(data.empty()) << line.dump();
-            EXPECT_EQ(data.size(), std::size_t(platform::shortMessageLength(data[0].get<std::uint8_t>())))
-                << line.dump();
+            const int length = platform::shortMessageLength(data[0].get<std::uint8_t>());
+            EXPECT_EQ(data.size(), std::size_t(length)) << line.dump();
             midiLengths.insert(data.size());
         } else if (event == "dialog") {
             dialogResults.push_back(line["result"]);
         } else if (event == "frame") {
-            EXPECT_EQ(line["file"], framePath(frames, ++frameCount));
+            EXPECT_EQ(line["file"], framePath(framesDir, ++frames));
             EXPECT_TRUE(std::filesystem::exists(line["file"].get<std::string>())) << line.dump();
         }
     }
+};
+
+TEST(TraceFormat, EachLineHasTimeAndEventFirstThenExactlyTheFieldsOfItsKind) {
+    test::TempFolder folder("trace-format");
+    const std::string song = folder / "song.mid", trace = folder / "trace.jsonl";
+    test::writeFile(song, test::shortPiece());
+    TraceReader reader(folder / "frames");
+    // A refused display mode, the close box (the file cannot be opened: a box), the song,
+    // a note from the keyboard, frames.
+    EXPECT_EQ(test::runVesk({"--headless", "--seed", "3", "--modes", "800x600x16", "--answer", "close",
+                             "--answer", "run:2:" + song, "--input", "300:403c90", "--until", "3",
+                             "--trace", trace, "--frames", reader.framesDir}),
+              0);
+
+    const std::vector<Json> lines = parsedLines(test::readFile(trace));
+    for (const Json& line : lines)
+        if (line.is_object()) reader.read(line);
     for (const char* event : {"display_mode", "midi_out", "midi_out_long", "midi_reset", "performance_start",
-                              "dialog", "message_box",
-                              "tick", "frame", "exit"})
-        EXPECT_EQ(seen.count(event), 1u) << "no " << event << " line";
-    EXPECT_EQ(midiLengths, (std::set<std::size_t>{2, 3}));
-    EXPECT_EQ(dialogResults, (std::vector<std::string>{"close", "run"}));
+                              "dialog", "message_box", "tick", "frame", "exit"})
+        EXPECT_EQ(reader.seen.count(event), 1u) << "no " << event << " line";
+    EXPECT_EQ(reader.midiLengths, (std::set<std::size_t>{2, 3}));
+    EXPECT_EQ(reader.dialogResults, (std::vector<std::string>{"close", "run"}));
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), (Json{{"t", 3000}, {"ev", "exit"}, {"code", 0}}));
 }

@@ -90,8 +90,9 @@ bool readAnswer(Options& o, const std::string& text) {
         if (!text.starts_with(runAnswerPrefix)) return false;
         const std::size_t colon = text.find(':', runAnswerPrefix.size());
         if (colon == std::string::npos) return false;
+        const std::size_t channelStart = runAnswerPrefix.size();
         answer.typed = {{midi::fileNameControl, text.substr(colon + 1)},
-                        {midi::channelControl, text.substr(runAnswerPrefix.size(), colon - runAnswerPrefix.size())}};
+                        {midi::channelControl, text.substr(channelStart, colon - channelStart)}};
         answer.controlId = midi::runButton;
     }
     o.answers.push_back(std::move(answer));

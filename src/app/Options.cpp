@@ -1,201 +1,340 @@
-// Parsing the command line, strictly: every value checked, nothing guessed.
+// The option table and what reads it: CLI11 sorts the arguments into options and their
+// values, each row's reader checks its values strictly (nothing guessed), and the usage
+// text is laid out from the same rows, group by group.
 #include "app/Options.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
 
 #include "midi/SmfLoading.h"
+#include "platform/Display.h"
 
 namespace vesk::app {
 
-const char* const usageText =
+namespace {
+
+using platform::headless::DialogAnswer;
+using platform::headless::DisplayMode;
+
+enum class Mode { Window, Headless, Both };
+
+struct Group {
+    Mode mode;
+    std::string_view title;
+    std::string_view note;  // shown in brackets after the title; empty: none
+};
+
+constexpr Group groups[] = {
+    {Mode::Window, "A real window", "the default"},
+    {Mode::Headless, "Headless, on virtual time", ""},
+    {Mode::Both, "Both", ""},
+};
+
+// Reads one value (for a flag, an empty one) into the options; false when it is not understood.
+using ReadValue = bool (*)(Options&, const std::string&);
+
+struct OptionRow {
+    std::string_view name;
+    std::string_view value;  // the value's name in the usage text; empty: a flag
+    Mode mode;
+    std::string help;  // lines after the first are set under it
+    ReadValue read;
+    std::string_view takes = {};  // what a refusal says the option takes
+    std::string_view alias = {};  // a short name, accepted but not shown
+};
+
+// The option that chooses the headless mode; the others of that mode need it.
+constexpr std::string_view headlessSwitch = "--headless";
+
+constexpr std::string_view usageIntro =
     "Usage: vesk [options]\n"
     "Plays a Standard MIDI File and grows a spinning six-armed flake from one of its\n"
     "channels and from a live MIDI keyboard; after a silence it replays what it heard while\n"
-    "it takes the flake apart, then starts over. Esc quits.\n"
-    "\n"
-    "A real window (the default):\n"
-    "  --windowed            a 1024x768 window instead of full screen\n"
-    "  --midi-out NAME       fluidsynth, alsa, jack, none or auto (default auto: the\n"
-    "                        embedded synth when a SoundFont is found, else the first port)\n"
-    "  --midi-in NAME        alsa, jack, none or auto (a virtual input port named Vesk)\n"
-    "  --soundfont FILE      the SoundFont for the embedded synth\n"
-    "  --out-port NAME       the output port to use (alsa, jack)\n"
-    "  --in-port NAME        an input port to connect to instead of the virtual one\n"
-    "\n"
-    "Headless, on virtual time:\n"
-    "  --headless            no window; the picture, the sound and the dialogs are scripted\n"
-    "                        and recorded\n"
-    "  --answer ANSWER       answers the file dialog's next showing: run:CHANNEL:FILE (the\n"
-    "                        channel and file name as typed), quit or close (the close box);\n"
-    "                        repeatable; when none is left the dialog answers quit\n"
-    "  --input MS:HEX        a live MIDI message at that millisecond, e.g. 1500:903c64\n"
-    "  --until SECONDS       stop at that time with exit code 0\n"
-    "  --trace FILE          JSON Lines of everything that happens ('-': standard output)\n"
-    "  --frames DIR          every rendered frame as DIR/frame-NNNNNN.png\n"
-    "  --modes LIST          display modes the display accepts, e.g. 800x600x16,640x480x8\n"
-    "                        (default: all)\n"
-    "  --clock real          real time and real timer threads instead of virtual time\n"
-    "\n"
-    "Both:\n"
-    "  --seed N              seed the random draws with N instead of the time\n"
-    "  --help                this text\n";
+    "it takes the flake apart, then starts over. Esc quits.\n";
+constexpr std::string_view usageIndent = "  ";
+constexpr std::size_t usageHelpColumn = 24;
 
-namespace {
+constexpr std::string_view runAnswerPrefix = "run:";
+constexpr std::size_t inputBytesMax = 3;  // a complete short message
+constexpr std::size_t hexDigitsPerByte = 2;
+constexpr int hexBase = 16;
+constexpr int bitsPerByte = 8;
+// Far beyond any performance, and small enough that its milliseconds fit the clock.
+constexpr double untilSecondsMax = 1e9;
+constexpr char modeSeparator = 'x';
+constexpr char listSeparator = ',';
 
 template <typename T>
-bool parseNumber(const std::string& text, T& out) {
+bool parseNumber(std::string_view text, T& out, int base = 10) {
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+    return ec == std::errc{} && end == text.data() + text.size();
+}
+
+bool parseNumber(std::string_view text, double& out) {
     if (text.empty()) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc{} && end == text.data() + text.size();
 }
 
-bool parseAnswer(const std::string& text, platform::headless::DialogAnswer& answer) {
-    using Action = platform::headless::DialogAnswer::Action;
-    answer = {};
+// run:CHANNEL:FILE types both fields (as typed, checked by the dialog) and presses run.
+bool readAnswer(Options& o, const std::string& text) {
+    DialogAnswer answer;
     answer.openMs = 0;
     if (text == "quit") {
         answer.controlId = midi::quitButton;
-        return true;
+    } else if (text == "close") {
+        answer.action = DialogAnswer::Action::Close;
+    } else {
+        if (!text.starts_with(runAnswerPrefix)) return false;
+        const std::size_t colon = text.find(':', runAnswerPrefix.size());
+        if (colon == std::string::npos) return false;
+        const std::size_t channelStart = runAnswerPrefix.size();
+        answer.typed = {{midi::fileNameControl, text.substr(colon + 1)},
+                        {midi::channelControl, text.substr(channelStart, colon - channelStart)}};
+        answer.controlId = midi::runButton;
     }
-    if (text == "close") {
-        answer.action = Action::Close;
-        return true;
-    }
-    if (text.rfind("run:", 0) != 0) return false;
-    const std::size_t colon = text.find(':', 4);
-    if (colon == std::string::npos) return false;
-    answer.typed = {{midi::fileNameControl, text.substr(colon + 1)},
-                    {midi::channelControl, text.substr(4, colon - 4)}};
-    answer.controlId = midi::runButton;
+    o.answers.push_back(std::move(answer));
     return true;
 }
 
-bool parseInput(const std::string& text, ScriptedInput& input) {
+// MS:HEX, the bytes in the order they go on the wire; packed with the status in the low byte.
+bool readInput(Options& o, const std::string& text) {
+    ScriptedInput input;
     const std::size_t colon = text.find(':');
-    if (colon == std::string::npos || !parseNumber(text.substr(0, colon), input.ms) || input.ms < 0)
+    if (colon == std::string::npos || !parseNumber(std::string_view(text).substr(0, colon), input.ms) ||
+        input.ms < 0)
         return false;
-    const std::string hex = text.substr(colon + 1);
-    if (hex.empty() || hex.size() % 2 || hex.size() > 6) return false;
-    input.message = 0;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const std::string_view hex = std::string_view(text).substr(colon + 1);
+    if (hex.empty() || hex.size() % hexDigitsPerByte || hex.size() > inputBytesMax * hexDigitsPerByte)
+        return false;
+    for (std::size_t i = 0; i < hex.size() / hexDigitsPerByte; ++i) {
         unsigned byte = 0;
-        const auto [end, ec] = std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
-        if (ec != std::errc{} || end != hex.data() + i + 2) return false;
-        input.message |= std::uint32_t(byte) << (4 * i);
+        if (!parseNumber(hex.substr(i * hexDigitsPerByte, hexDigitsPerByte), byte, hexBase)) return false;
+        input.message |= std::uint32_t(byte) << (bitsPerByte * i);
     }
+    o.inputs.push_back(input);
     return true;
 }
 
-bool parseModes(const std::string& text, std::set<platform::headless::DisplayMode>& modes) {
+bool readUntil(Options& o, const std::string& text) {
+    double seconds = 0;
+    if (!parseNumber(text, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > untilSecondsMax)
+        return false;
+    o.untilSeconds = seconds;
+    return true;
+}
+
+bool readMode(std::string_view text, DisplayMode& mode) {
+    const std::size_t x1 = text.find(modeSeparator);
+    const std::size_t x2 = x1 == std::string_view::npos ? x1 : text.find(modeSeparator, x1 + 1);
+    return x2 != std::string_view::npos && parseNumber(text.substr(0, x1), mode.width) &&
+           parseNumber(text.substr(x1 + 1, x2 - x1 - 1), mode.height) &&
+           parseNumber(text.substr(x2 + 1), mode.bits);
+}
+
+// WIDTHxHEIGHTxBITS[,...]; every mode must read, and each --modes adds to the set.
+bool readModes(Options& o, const std::string& text) {
     std::size_t start = 0;
     while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string mode = text.substr(start, comma - start);
-        const std::size_t x1 = mode.find('x'), x2 = mode.find('x', x1 + 1);
-        platform::headless::DisplayMode m;
-        if (x1 == std::string::npos || x2 == std::string::npos ||
-            !parseNumber(mode.substr(0, x1), m.width) ||
-            !parseNumber(mode.substr(x1 + 1, x2 - x1 - 1), m.height) ||
-            !parseNumber(mode.substr(x2 + 1), m.bits))
-            return false;
-        modes.insert(m);
+        const std::size_t comma = std::min(text.find(listSeparator, start), text.size());
+        DisplayMode mode;
+        if (!readMode(std::string_view(text).substr(start, comma - start), mode)) return false;
+        o.modes.insert(mode);
         start = comma + 1;
     }
-    return !modes.empty();
+    return true;
+}
+
+bool readSeed(Options& o, const std::string& text) {
+    unsigned seed = 0;
+    if (!parseNumber(text, seed)) return false;
+    o.seed = seed;
+    return true;
+}
+
+bool readClock(Options& o, const std::string& text) {
+    if (text != "real" && text != "virtual") return false;
+    o.realClock = text == "real";
+    return true;
+}
+
+std::string sizeText(platform::Size size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+// The table, in the order the usage text lists each group's options.
+const std::vector<OptionRow>& optionTable() {
+    static const std::vector<OptionRow> rows = {
+        {"--windowed", "", Mode::Window,
+         "a " + sizeText(platform::windowSize) + " window instead of full screen",
+         [](Options& o, const std::string&) { return o.windowed = true; }},
+        {"--midi-out", "NAME", Mode::Window,
+         "fluidsynth, alsa, jack, none or auto (default auto: the\n"
+         "embedded synth when a SoundFont is found, else the first port)",
+         [](Options& o, const std::string& v) { o.midi.output = v; return true; }},
+        {"--midi-in", "NAME", Mode::Window, "alsa, jack, none or auto (a virtual input port named Vesk)",
+         [](Options& o, const std::string& v) { o.midi.input = v; return true; }},
+        {"--soundfont", "FILE", Mode::Window, "the SoundFont for the embedded synth",
+         [](Options& o, const std::string& v) { o.midi.soundFont = v; return true; }},
+        {"--out-port", "NAME", Mode::Window, "the output port to use (alsa, jack)",
+         [](Options& o, const std::string& v) { o.midi.outputPort = v; return true; }},
+        {"--in-port", "NAME", Mode::Window, "an input port to connect to instead of the virtual one",
+         [](Options& o, const std::string& v) { o.midi.inputPort = v; return true; }},
+
+        {headlessSwitch, "", Mode::Headless,
+         "no window; the picture, the sound and the dialogs are scripted\nand recorded",
+         [](Options& o, const std::string&) { return o.headless = true; }},
+        {"--answer", "ANSWER", Mode::Headless,
+         "answers the file dialog's next showing: run:CHANNEL:FILE (the\n"
+         "channel and file name as typed), quit or close (the close box);\n"
+         "repeatable; when none is left the dialog answers quit",
+         readAnswer, "run:CHANNEL:FILE, quit or close"},
+        {"--input", "MS:HEX", Mode::Headless, "a live MIDI message at that millisecond, e.g. 1500:903c64",
+         readInput, "MS:HEX with one to three bytes, e.g. 1500:903c64"},
+        {"--until", "SECONDS", Mode::Headless, "stop at that time with exit code 0", readUntil,
+         "a number of seconds"},
+        {"--trace", "FILE", Mode::Headless, "JSON Lines of everything that happens ('-': standard output)",
+         [](Options& o, const std::string& v) { o.trace = v; return true; }},
+        {"--frames", "DIR", Mode::Headless, "every rendered frame as DIR/frame-NNNNNN.png",
+         [](Options& o, const std::string& v) { o.framesDir = v; return true; }},
+        {"--modes", "LIST", Mode::Headless,
+         "display modes the display accepts, e.g. 800x600x16,640x480x8\n(default: all)", readModes,
+         "WIDTHxHEIGHTxBITS[,...]"},
+        {"--clock", "real", Mode::Headless, "real time and real timer threads instead of virtual time",
+         readClock, "real or virtual"},
+
+        {"--seed", "N", Mode::Both, "seed the random draws with N instead of the time", readSeed,
+         "a whole number"},
+        {"--help", "", Mode::Both, "this text",
+         [](Options& o, const std::string&) { return o.help = true; }, {}, "-h"},
+    };
+    return rows;
+}
+
+const OptionRow* findRow(std::string_view name) {
+    for (const OptionRow& row : optionTable())
+        if (row.name == name || (!row.alias.empty() && row.alias == name)) return &row;
+    return nullptr;
+}
+
+const Group& groupOf(Mode mode) {
+    for (const Group& group : groups)
+        if (group.mode == mode) return group;
+    return groups[0];
+}
+
+CLI::Option* addOption(CLI::App& app, const OptionRow& row) {
+    std::string names(row.name);
+    if (!row.alias.empty()) names = std::string(row.alias) + "," + names;
+    CLI::Option* option =
+        row.value.empty()
+            ? app.add_flag(names)->disable_flag_override()
+            : app.add_option(names)->type_name(std::string(row.value))->allow_extra_args(false);
+    // Every value in the order given: repeatable options collect them, the others keep the last.
+    return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(std::string(groupOf(row.mode).title))
+        ->description(row.help);
+}
+
+// CLI11 refused an option's form before any value was read: a value missing at the end
+// or after '=', or one given to a flag. Said in our words where the arguments show which.
+std::string formError(const std::vector<std::string>& args, const CLI::ParseError& e) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::size_t equals = args[i].find('=');
+        const std::string name = args[i].substr(0, equals);
+        const OptionRow* row = findRow(name);
+        if (!row) continue;
+        if (row->value.empty() && equals != std::string::npos) return name + " takes no value";
+        const bool last = i + 1 == args.size();
+        if (!row->value.empty() && (equals == std::string::npos ? last : equals + 1 == args[i].size()))
+            return name + " needs a value";
+    }
+    return e.what();
+}
+
+bool readValues(const OptionRow& row, const CLI::Option& option, Options& o, std::string& error) {
+    if (row.value.empty()) return option.count() == 0 || row.read(o, {});
+    for (const std::string& value : option.results()) {
+        if (!row.read(o, value)) {
+            error = std::string(row.name) + " takes " + std::string(row.takes) + ", not '" + value + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+// "a, b and c"
+std::string listText(const std::vector<std::string_view>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
+bool needsHeadless(const OptionRow& row) { return row.mode == Mode::Headless && row.name != headlessSwitch; }
+
+std::string needHeadlessText() {
+    std::vector<std::string_view> names;
+    for (const OptionRow& row : optionTable())
+        if (needsHeadless(row)) names.push_back(row.name);
+    return listText(names) + " need " + std::string(headlessSwitch);
+}
+
+std::string usageLine(const OptionRow& row) {
+    std::string line = std::string(usageIndent) + std::string(row.name);
+    if (!row.value.empty()) line += " " + std::string(row.value);
+    line.resize(std::max(line.size() + 1, usageHelpColumn), ' ');
+    for (char c : row.help) line += c == '\n' ? "\n" + std::string(usageHelpColumn, ' ') : std::string(1, c);
+    return line + "\n";
 }
 
 }  // namespace
 
-std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error) {
-    Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--headless") {
-            o.headless = true;
-        } else if (arg == "--windowed") {
-            o.windowed = true;
-        } else if (arg == "--answer") {
-            platform::headless::DialogAnswer answer;
-            if (!value(v)) return std::nullopt;
-            if (!parseAnswer(v, answer)) {
-                error = "--answer takes run:CHANNEL:FILE, quit or close, not '" + v + "'";
-                return std::nullopt;
-            }
-            o.answers.push_back(answer);
-        } else if (arg == "--input") {
-            ScriptedInput input;
-            if (!value(v)) return std::nullopt;
-            if (!parseInput(v, input)) {
-                error = "--input takes MS:HEX with one to three bytes, e.g. 1500:903c64, not '" + v + "'";
-                return std::nullopt;
-            }
-            o.inputs.push_back(input);
-        } else if (arg == "--until") {
-            double seconds = 0;
-            if (!value(v)) return std::nullopt;
-            if (!parseNumber(v, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > 1e9) {
-                error = "--until takes a number of seconds, not '" + v + "'";
-                return std::nullopt;
-            }
-            o.untilSeconds = seconds;
-        } else if (arg == "--trace") {
-            if (!value(o.trace)) return std::nullopt;
-        } else if (arg == "--frames") {
-            if (!value(o.framesDir)) return std::nullopt;
-        } else if (arg == "--modes") {
-            if (!value(v)) return std::nullopt;
-            if (!parseModes(v, o.modes)) {
-                error = "--modes takes WIDTHxHEIGHTxBITS[,...], not '" + v + "'";
-                return std::nullopt;
-            }
-        } else if (arg == "--seed") {
-            unsigned seed = 0;
-            if (!value(v)) return std::nullopt;
-            if (!parseNumber(v, seed)) {
-                error = "--seed takes a whole number, not '" + v + "'";
-                return std::nullopt;
-            }
-            o.seed = seed;
-        } else if (arg == "--clock") {
-            if (!value(v)) return std::nullopt;
-            if (v != "real" && v != "virtual") {
-                error = "--clock takes real or virtual, not '" + v + "'";
-                return std::nullopt;
-            }
-            o.realClock = v == "real";
-        } else if (arg == "--midi-out") {
-            if (!value(o.midi.output)) return std::nullopt;
-        } else if (arg == "--midi-in") {
-            if (!value(o.midi.input)) return std::nullopt;
-        } else if (arg == "--soundfont") {
-            if (!value(o.midi.soundFont)) return std::nullopt;
-        } else if (arg == "--out-port") {
-            if (!value(o.midi.outputPort)) return std::nullopt;
-        } else if (arg == "--in-port") {
-            if (!value(o.midi.inputPort)) return std::nullopt;
-        } else {
-            error = "unknown option '" + arg + "'";
-            return std::nullopt;
-        }
+std::optional<Options> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
+    const std::vector<OptionRow>& rows = optionTable();
+    CLI::App app;
+    app.set_help_flag();  // --help is a row like the others
+    app.allow_extras();   // an unknown argument is named below, in our words
+    std::vector<CLI::Option*> options;
+    for (const OptionRow& row : rows) options.push_back(addOption(app, row));
+    std::vector<std::string> lastFirst(args.rbegin(), args.rend());  // how CLI11 takes them
+    try {
+        app.parse(lastFirst);
+    } catch (const CLI::ParseError& e) {
+        error = formError(args, e);
+        return std::nullopt;
     }
-    if (!o.headless && (!o.answers.empty() || !o.inputs.empty() || o.untilSeconds ||
-                        !o.trace.empty() || !o.framesDir.empty() || !o.modes.empty() || o.realClock)) {
-        error = "--answer, --input, --until, --trace, --frames, --modes and --clock need --headless";
+    if (!app.remaining().empty()) {
+        error = "unknown option '" + app.remaining().front() + "'";
+        return std::nullopt;
+    }
+    Options o;
+    bool headlessOnly = false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!readValues(rows[i], *options[i], o, error)) return std::nullopt;
+        headlessOnly |= needsHeadless(rows[i]) && options[i]->count() > 0;
+    }
+    if (headlessOnly && !o.headless) {
+        error = needHeadlessText();
         return std::nullopt;
     }
     return o;
+}
+
+std::string usageText() {
+    std::string text(usageIntro);
+    for (const Group& group : groups) {
+        text += "\n" + std::string(group.title);
+        if (!group.note.empty()) text += " (" + std::string(group.note) + ")";
+        text += ":\n";
+        for (const OptionRow& row : optionTable())
+            if (row.mode == group.mode) text += usageLine(row);
+    }
+    return text;
 }
 
 }  // namespace vesk::app

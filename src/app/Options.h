@@ -1,11 +1,13 @@
 // The command line: a real window (the default) or a headless run on virtual time with
-// scripted dialog answers and MIDI input, a trace and frames.
+// scripted dialog answers and MIDI input, a trace and frames. Each option is one row of a
+// table (its name, value, help, group and mode); the usage text and the checks follow from it.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/headless/HeadlessPlatform.h"
@@ -33,10 +35,18 @@ struct Options {
     platform::midi::MidiOptions midi;
 };
 
-// Options from the arguments after the program's name; std::nullopt with `error` set
-// when they are not understood.
-std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error);
+// The program's exit codes besides the run's own.
+constexpr int exitFailed = 1;          // something the run needed could not be done
+constexpr int exitBadCommandLine = 2;  // the command line was refused
 
-extern const char* const usageText;
+// What follows any refusal of the command line on standard error.
+constexpr std::string_view tryHelpLine = "Try 'vesk --help'.";
+
+// Options from the arguments after the program's name; std::nullopt with `error` set (one
+// line naming the option) when they are not understood. Never exits, never prints.
+std::optional<Options> parseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+// What --help prints.
+std::string usageText();
 
 }  // namespace vesk::app

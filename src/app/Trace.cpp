@@ -1,7 +1,9 @@
-// Trace lines and frames.
+// Trace lines and frames. Each line is one JSON object whose keys keep the order they are
+// written in, "t" and "ev" first, so a reader (or a diff of two runs) sees them alike.
 #include "app/Trace.h"
 
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "midi/SmfLoading.h"
 
@@ -10,17 +12,22 @@ namespace vesk::app {
 namespace {
 
 using platform::headless::Record;
+using Json = nlohmann::ordered_json;
 
-std::string bytesArray(std::span<const std::uint8_t> bytes) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i) out += ",";
-        out += std::to_string(bytes[i]);
-    }
-    return out + "]";
+// Frame numbers in six digits, so the files sort in the order they were drawn.
+constexpr char framePattern[] = "/frame-%06d.png";
+constexpr int framePathMax = 32;
+
+// On one line, non-ASCII text as it is (the boxes speak Japanese); bytes that are not
+// UTF-8 (a file name typed on the command line) become U+FFFD rather than bad JSON.
+constexpr int compact = -1;
+constexpr bool asciiOnly = false;
+
+Json bytesArray(std::span<const std::uint8_t> bytes) {
+    Json out = Json::array();
+    for (std::uint8_t b : bytes) out.push_back(b);
+    return out;
 }
-
-const char* boolText(bool b) { return b ? "true" : "false"; }
 
 std::string editText(const Record& r, int controlId) {
     for (const auto& [id, text] : r.fields)
@@ -28,27 +35,19 @@ std::string editText(const Record& r, int controlId) {
     return {};
 }
 
+// Run and the close box both end the file dialog with the same result; the button
+// pressed last tells them apart.
+const char* dialogOutcome(const Record& r) {
+    if (r.result != midi::dialogRun) return "quit";
+    return r.lastControl == midi::runButton ? "run" : "close";
+}
+
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out + "\"";
+std::string framePath(const std::string& framesDir, int frame) {
+    char name[framePathMax];
+    std::snprintf(name, sizeof name, framePattern, frame);
+    return framesDir + name;
 }
 
 Trace::Trace(platform::headless::HeadlessPlatform& platform, std::FILE* out, std::string framesDir)
@@ -56,33 +55,32 @@ Trace::Trace(platform::headless::HeadlessPlatform& platform, std::FILE* out, std
     platform_.onRecord([this](const Record& r) { record(r); });
 }
 
-void Trace::line(const std::string& event, const std::string& fields) {
+void Trace::line(std::string_view event, const Json& fields) {
     if (!out_) return;
     std::lock_guard lock(mutex_);
-    std::fprintf(out_, "{\"t\":%lld,\"ev\":\"%s\"%s}\n", static_cast<long long>(platform_.nowMs()),
-                 event.c_str(), fields.c_str());
+    Json object = {{"t", platform_.nowMs()}, {"ev", event}};
+    for (const auto& field : fields.items()) object[field.key()] = field.value();
+    const std::string text = object.dump(compact, ' ', asciiOnly, Json::error_handler_t::replace);
+    std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
 }
 
 void Trace::record(const Record& r) {
     switch (r.kind) {
     case Record::Kind::MessageBox:
-        line("message_box", ",\"text\":" + jsonString(r.text) + ",\"owner\":" + boolText(r.flag));
+        line("message_box", {{"text", r.text}, {"owner", r.owner == platform::BoxOwner::Window}});
         break;
-    case Record::Kind::Dialog: {
-        // Run and the close box both end the file dialog with 1; the button tells them apart.
-        const char* result = r.a == midi::dialogRun ? (r.b == midi::runButton ? "run" : "close") : "quit";
-        line("dialog", std::string(",\"result\":\"") + result + "\",\"file\":" +
-                           jsonString(editText(r, midi::fileNameControl)) + ",\"channel\":" +
-                           jsonString(editText(r, midi::channelControl)));
+    case Record::Kind::Dialog:
+        line("dialog", {{"result", dialogOutcome(r)},
+                        {"file", editText(r, midi::fileNameControl)},
+                        {"channel", editText(r, midi::channelControl)}});
         break;
-    }
     case Record::Kind::DisplayMode:
-        line("display_mode", ",\"w\":" + std::to_string(r.a) + ",\"h\":" + std::to_string(r.b) +
-                                 ",\"bits\":" + std::to_string(r.c) + ",\"accepted\":" + boolText(r.flag));
+        line("display_mode",
+             {{"w", r.width}, {"h", r.height}, {"bits", r.bits}, {"accepted", r.accepted}});
         break;
     case Record::Kind::Beep:
-        line("beep", ",\"hz\":" + std::to_string(r.a) + ",\"ms\":" + std::to_string(r.b));
+        line("beep", {{"hz", r.hz}, {"ms", r.ms}});
         break;
     case Record::Kind::Sleep:
     case Record::Kind::Pointer:
@@ -91,34 +89,33 @@ void Trace::record(const Record& r) {
 }
 
 void Trace::performanceStarted(const Vesk& vesk) {
-    line("performance_start", ",\"replayMode\":" + std::to_string(int(vesk.state.replayMode)));
+    line("performance_start", {{"replayMode", int(vesk.state.replayMode)}});
 }
 
 void Trace::tickCompleted(const Vesk& vesk) {
     const PerformanceState& s = vesk.state;
-    line("tick", ",\"scoreTick\":" + std::to_string(s.scoreTick) + ",\"silentTicks\":" +
-                     std::to_string(s.silentTicks) + ",\"segmentCount\":" +
-                     std::to_string(s.flake.segmentCount) + ",\"meshSegmentCount\":" +
-                     std::to_string(s.flake.meshSegmentCount) + ",\"finaleStarted\":" +
-                     boolText(s.finaleStarted) + ",\"rippleStage\":" + std::to_string(s.rippleStage) +
-                     ",\"ringOffset\":" + std::to_string(s.ringOffset));
+    line("tick", {{"scoreTick", s.scoreTick},
+                  {"silentTicks", s.silentTicks},
+                  {"segmentCount", s.flake.segmentCount},
+                  {"meshSegmentCount", s.flake.meshSegmentCount},
+                  {"finaleStarted", bool(s.finaleStarted)},
+                  {"rippleStage", s.rippleStage},
+                  {"ringOffset", s.ringOffset}});
 }
 
 void Trace::repainted(const Vesk&) {
     if (framesDir_.empty() || !framesOk_) return;
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%06d.png", ++frames_);
-    const std::string path = framesDir_ + name;
+    const std::string path = framePath(framesDir_, ++frames_);
     const std::string error = platform_.writeSurfacePng(path);
     if (!error.empty()) {
         std::cerr << "vesk: cannot write frames: " << error << "\n";
         framesOk_ = false;
         return;
     }
-    line("frame", ",\"file\":" + jsonString(path));
+    line("frame", {{"file", path}});
 }
 
-void Trace::exit(int code) { line("exit", ",\"code\":" + std::to_string(code)); }
+void Trace::exit(int code) { line("exit", {{"code", code}}); }
 
 std::unique_ptr<platform::MidiOutput> Trace::Ports::openOutput() {
     return std::make_unique<TracingOutput>(trace_);
@@ -128,13 +125,13 @@ void Trace::TracingOutput::sendShort(std::uint32_t message) {
     const std::uint8_t bytes[3] = {std::uint8_t(message), std::uint8_t(message >> 8),
                                    std::uint8_t(message >> 16)};
     const int length = platform::shortMessageLength(bytes[0]);
-    trace_.line("midi_out", ",\"data\":" + bytesArray(std::span(bytes, std::size_t(length))));
+    trace_.line("midi_out", {{"data", bytesArray(std::span(bytes, std::size_t(length)))}});
 }
 
 void Trace::TracingOutput::sendLong(std::span<const std::uint8_t> bytes) {
-    trace_.line("midi_out_long", ",\"data\":" + bytesArray(bytes));
+    trace_.line("midi_out_long", {{"data", bytesArray(bytes)}});
 }
 
-void Trace::TracingOutput::reset() { trace_.line("midi_reset", ""); }
+void Trace::TracingOutput::reset() { trace_.line("midi_reset", Json::object()); }
 
 }  // namespace vesk::app

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "performance/Vesk.h"
 #include "platform/MidiPorts.h"
@@ -55,8 +57,9 @@ private:
     };
 
     void record(const platform::headless::Record& r);
-    // One line: {"t":..,"ev":"name"<fields>}; thread-safe (MIDI comes from the timer thread).
-    void line(const std::string& event, const std::string& fields);
+    // One line: {"t":..,"ev":"name", then `fields` in their order}; thread-safe (MIDI
+    // comes from the timer thread).
+    void line(std::string_view event, const nlohmann::ordered_json& fields);
 
     platform::headless::HeadlessPlatform& platform_;
     std::FILE* out_;
@@ -67,7 +70,7 @@ private:
     Ports ports_{*this};
 };
 
-// `text` as a JSON string, quotes included.
-std::string jsonString(const std::string& text);
+// Where the run's `frame`th repaint (counted from 1) is written under `framesDir`.
+std::string framePath(const std::string& framesDir, int frame);
 
 }  // namespace vesk::app

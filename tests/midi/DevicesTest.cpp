@@ -111,7 +111,7 @@ TEST(MidiDevices, OpenTellsFailuresInABoxAndOpensNoInputAfterOne) {
         std::vector<std::string> boxes;
         for (const Record& r : platform.records(Record::Kind::MessageBox)) {
             boxes.push_back(r.text);
-            EXPECT_TRUE(r.flag) << "the box belongs to the window";
+            EXPECT_EQ(r.owner, platform::BoxOwner::Window) << "the box belongs to the window";
         }
         EXPECT_EQ(boxes, c.boxes);
         EXPECT_EQ(ports.outputsOpened, c.outputsOpened);

@@ -124,7 +124,8 @@ TEST(HeadlessDialog, ScriptedAnswersTypePressAndCloseWithinTheFieldLimits) {
     // Pressing a static text or an unknown id does nothing; the dialog waits for the next answer.
     p.answerDialog({{}, DialogAnswer::Action::Press, noControlId, 100});
     p.answerDialog({{{1000, "曲.mid"}, {1001, "123"}}, DialogAnswer::Action::Press, 1, 100});
-    p.answerDialog({{}, DialogAnswer::Action::Close, 0, 50});
+    // The close box presses no button, whatever control the answer names.
+    p.answerDialog({{}, DialogAnswer::Action::Close, 1, 50});
     p.answerDialog({{}, DialogAnswer::Action::Press, 1002, 50});
 
     std::vector<int> results;
@@ -151,7 +152,11 @@ TEST(HeadlessDialog, ScriptedAnswersTypePressAndCloseWithinTheFieldLimits) {
     EXPECT_EQ(dialogs[0].timeMs, 200);
     EXPECT_EQ(dialogs[0].text, "Select SMF");
     EXPECT_EQ(dialogs[1].fields, (std::vector<std::pair<int, std::string>>{{1000, "vobe.mid"}, {1001, "1"}}));
-    EXPECT_EQ(dialogs[3].a, dialogAbandoned);
+    EXPECT_EQ(dialogs[3].result, dialogAbandoned);
+    // The control pressed last: run, the close box, quit; none before the run ended.
+    std::vector<int> lastControls;
+    for (const Record& r : dialogs) lastControls.push_back(r.lastControl);
+    EXPECT_EQ(lastControls, (std::vector<int>{1, 0, 1002, 0}));
 }
 
 TEST(HeadlessDialog, DefaultAnswerServesOnceTheScriptIsSpent) {
@@ -165,6 +170,53 @@ TEST(HeadlessDialog, DefaultAnswerServesOnceTheScriptIsSpent) {
     });
     p.loop().run();
     EXPECT_EQ(result, 20);
+}
+
+TEST(HeadlessRecords, DesktopServicesAndModesAreRecordedWithTheirFieldsAsTheyHappen) {
+    HeadlessPlatform p;
+    p.acceptModes({{800, 600, 16}});
+    std::vector<Record> heard;
+    p.onRecord([&](const Record& r) { heard.push_back(r); });
+    p.runAt(100, [&] {
+        p.desktop().beep(880, 40);
+        p.desktop().sleep(250);  // virtual time moves on meanwhile
+        p.desktop().setPointerPosition(-1, 5000);
+        p.display().setDisplayMode(640, 480, 8);
+        p.display().setDisplayMode(800, 600, 16);
+        p.loop().postQuit(0);
+    });
+    p.loop().run();
+
+    const struct {
+        Record::Kind kind;
+        std::int64_t timeMs;
+        std::vector<int> fields;  // beep: hz, ms; sleep: ms; pointer: x, y; mode: w, h, bits, accepted
+    } expected[] = {
+        {Record::Kind::Beep, 100, {880, 40}},
+        {Record::Kind::Sleep, 100, {250}},
+        {Record::Kind::Pointer, 350, {-1, 5000}},
+        {Record::Kind::DisplayMode, 350, {640, 480, 8, false}},
+        {Record::Kind::DisplayMode, 350, {800, 600, 16, true}},
+    };
+    const std::vector<Record>& records = p.records();
+    ASSERT_EQ(records.size(), std::size(expected));
+    ASSERT_EQ(heard.size(), std::size(expected));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Record& r = records[i];
+        EXPECT_EQ(r.kind, expected[i].kind) << i;
+        EXPECT_EQ(r.timeMs, expected[i].timeMs) << i;
+        EXPECT_EQ(heard[i].timeMs, r.timeMs) << i;
+        std::vector<int> fields;
+        switch (r.kind) {
+        case Record::Kind::Beep: fields = {r.hz, r.ms}; break;
+        case Record::Kind::Sleep: fields = {r.ms}; break;
+        case Record::Kind::Pointer: fields = {r.x, r.y}; break;
+        case Record::Kind::DisplayMode: fields = {r.width, r.height, r.bits, r.accepted}; break;
+        default: break;
+        }
+        EXPECT_EQ(fields, expected[i].fields) << i;
+    }
+    EXPECT_EQ(p.currentMode(), (headless::DisplayMode{800, 600, 16}));
 }
 
 TEST(DialogText, CutsOnlyBetweenWholeCharacters) {

@@ -132,7 +132,7 @@ TEST(MessageLoop, TickEnteredAgainInsideAMessageBoxWhileTheOuterTickWaits) {
     EXPECT_EQ(completedTicks, 3);  // the boxed tick finished at 1200, then those of 1200 and 1400
     ASSERT_EQ(p.records(headless::Record::Kind::MessageBox).size(), 1u);
     EXPECT_EQ(p.records(headless::Record::Kind::MessageBox)[0].timeMs, 200);
-    EXPECT_TRUE(p.records(headless::Record::Kind::MessageBox)[0].flag);
+    EXPECT_EQ(p.records(headless::Record::Kind::MessageBox)[0].owner, BoxOwner::Window);
 }
 
 TEST(MessageLoop, QuitInsideNestedModalsEndsEveryLoopWithItsCode) {

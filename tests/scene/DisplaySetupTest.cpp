@@ -21,7 +21,7 @@ using platform::headless::SetupFailure;
 
 std::vector<DisplayMode> attempts(const HeadlessPlatform& p) {
     std::vector<DisplayMode> out;
-    for (const Record& r : p.records(Record::Kind::DisplayMode)) out.push_back({r.a, r.b, r.c});
+    for (const Record& r : p.records(Record::Kind::DisplayMode)) out.push_back({r.width, r.height, r.bits});
     return out;
 }
 
@@ -101,7 +101,7 @@ TEST(DisplaySetup, EachFailingStepTellsWhatTheUserSeesAndLeavesOnlyWhatExists) {
         if (c.box) {
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(boxes[0].text, *c.box);
-            EXPECT_EQ(boxes[0].flag, c.ownedByWindow);
+            EXPECT_EQ(boxes[0].owner == platform::BoxOwner::Window, c.ownedByWindow);
         } else {
             EXPECT_TRUE(boxes.empty());
         }

@@ -1,192 +1,325 @@
-// The headless backend's clock, schedule, scripted answers and records. Everything runs
-// on the one thread that runs the message loop; "the timer thread" is the loop waiting.
+// The headless backend's state, its clock and schedule, and the parts that read and write
+// that state. Everything runs on the one thread that runs the message loop; "the timer
+// thread" is the loop waiting (on the real clock, ThreadTimers' own thread instead).
 #include "platform/headless/HeadlessPlatform.h"
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <thread>
 
+#include "platform/ThreadTimers.h"
 #include "platform/headless/PngFile.h"
 
 namespace vesk::platform::headless {
 
-class HeadlessPlatform::HeadlessDisplay final : public Display {
-public:
-    explicit HeadlessDisplay(HeadlessPlatform& p) : p_(p) {}
+namespace {
 
-    bool connect() override { return !p_.failing(SetupFailure::Connect); }
-    bool shareWithWindow() override { return !p_.failing(SetupFailure::ShareWithWindow); }
+constexpr std::int64_t usPerMs = 1000;
+
+// The engine makes frames in the order the scene set-up asks for them: the scene's root,
+// the camera, the flake's frame.
+constexpr SetupFailure frameFailuresByOrder[] = {SetupFailure::CreateSceneFrame,
+                                                 SetupFailure::CreateCameraFrame,
+                                                 SetupFailure::CreateFlakeFrame};
+
+}  // namespace
+
+struct HeadlessState {
+    struct Scheduled {
+        TimerId timer = noTimer;  // a one-shot timer's id, else noTimer
+        std::function<void()> action;
+    };
+    using ScheduleKey = std::pair<std::int64_t, std::uint64_t>;  // time, order of scheduling
+
+    HeadlessState(int width, int height, HeadlessClock clock, EventSource& events)
+        : surface(width, height), loop(events) {
+        if (clock == HeadlessClock::Real) realTimers = std::make_unique<ThreadTimers>();
+    }
+
+    // The clock and what is scheduled on it.
+    std::int64_t virtualUs = 0;
+    std::unique_ptr<ThreadTimers> realTimers;  // only on the real clock
+    std::uint64_t scheduleOrder = 0;
+    std::map<ScheduleKey, Scheduled> schedule;
+    std::optional<std::int64_t> stopUs;
+    int stopExitCode = 0;
+    bool stopped = false;
+    std::mutex wakeMutex;  // the real clock's wait: another thread's post wakes it
+    std::condition_variable wakeUp;
+    bool woken = false;
+
+    // The virtual one-shot timers not yet fired.
+    TimerId lastTimerId = noTimer;
+    std::map<TimerId, ScheduleKey> pendingTimers;
+
+    // The window and its display.
+    Surface surface;
+    MessageLoop loop;
+    DisplayMode currentMode{};
+    bool targetCreated = false;
+    bool targetAttached = false;
+    int openModals = 0;
+
+    // The script.
+    std::deque<DialogAnswer> dialogAnswers;
+    std::optional<DialogAnswer> defaultAnswer;
+    int boxOpenMs = 1000;
+    std::set<DisplayMode> acceptedModes;
+    std::set<SetupFailure> failures;
+
+    // What happened.
+    std::vector<Record> records;
+    std::function<void(const Record&)> listener;
+};
+
+namespace {
+
+using Scheduled = HeadlessState::Scheduled;
+using ScheduleKey = HeadlessState::ScheduleKey;
+
+std::int64_t currentUs(const HeadlessState& s) {
+    return s.realTimers ? s.realTimers->nowUs() : s.virtualUs;
+}
+
+bool failing(const HeadlessState& s, SetupFailure step) { return s.failures.count(step) != 0; }
+
+void record(HeadlessState& s, Record r) {
+    r.timeMs = currentUs(s) / usPerMs;
+    s.records.push_back(std::move(r));
+    if (s.listener) s.listener(s.records.back());
+}
+
+ScheduleKey schedule(HeadlessState& s, std::int64_t timeUs, Scheduled item) {
+    const ScheduleKey key{std::max(timeUs, currentUs(s)), ++s.scheduleOrder};
+    s.schedule.emplace(key, std::move(item));
+    return key;
+}
+
+bool runNextDue(HeadlessState& s, std::int64_t untilUs) {
+    if (s.schedule.empty() || s.schedule.begin()->first.first > untilUs) return false;
+    auto node = s.schedule.extract(s.schedule.begin());
+    s.virtualUs = std::max(s.virtualUs, node.key().first);
+    if (node.mapped().timer != noTimer) s.pendingTimers.erase(node.mapped().timer);
+    node.mapped().action();
+    return true;
+}
+
+void quitIfStopReached(HeadlessState& s, std::int64_t nowUs) {
+    if (s.stopUs && !s.stopped && nowUs >= *s.stopUs) {
+        s.stopped = true;
+        s.loop.postQuit(s.stopExitCode);
+    }
+}
+
+// Runs every scheduled item due up to `untilUs` (and the stop), then sets the clock there.
+void advanceTo(HeadlessState& s, std::int64_t untilUs) {
+    while (runNextDue(s, untilUs)) {
+    }
+    s.virtualUs = std::max(s.virtualUs, untilUs);
+    quitIfStopReached(s, s.virtualUs);
+}
+
+bool waitVirtual(HeadlessState& s, std::optional<std::int64_t> limitUs) {
+    if (!limitUs) {
+        // No deadline: jump to whatever is scheduled next, if anything is.
+        if (s.schedule.empty()) return false;
+        return runNextDue(s, s.schedule.begin()->first.first);
+    }
+    if (runNextDue(s, *limitUs)) return true;
+    advanceTo(s, *limitUs);
+    return true;
+}
+
+// The real clock: sleep until the limit, the next scripted item or a post from another
+// thread, then run the scripted items that are due.
+bool waitReal(HeadlessState& s, std::optional<std::int64_t> limitUs) {
+    std::optional<std::int64_t> until = limitUs;
+    if (!s.schedule.empty() && (!until || s.schedule.begin()->first.first < *until))
+        until = s.schedule.begin()->first.first;
+    {
+        std::unique_lock lock(s.wakeMutex);
+        if (until) {
+            const auto deadline =
+                std::chrono::steady_clock::now() +
+                std::chrono::microseconds(std::max<std::int64_t>(*until - currentUs(s), 0));
+            s.wakeUp.wait_until(lock, deadline, [&s] { return s.woken; });
+        } else {
+            s.wakeUp.wait(lock, [&s] { return s.woken; });
+        }
+        s.woken = false;
+    }
+    const std::int64_t now = currentUs(s);
+    while (runNextDue(s, now)) {
+    }
+    quitIfStopReached(s, now);
+    return true;
+}
+
+// Keeps a box or dialog open `openMs` while the loop goes on, then answers it. False when
+// a quit request ended the run first; the answer is then taken off the schedule.
+bool stayOpen(HeadlessState& s, int openMs) {
+    const std::uint32_t id = s.loop.newModalId();
+    const ScheduleKey answer = schedule(s, currentUs(s) + std::int64_t(std::max(openMs, 0)) * usPerMs,
+                                        {noTimer, [&s, id] { s.loop.answer(id); }});
+    if (s.loop.runModal(id)) return true;
+    s.schedule.erase(answer);
+    return false;
+}
+
+std::optional<DialogAnswer> nextDialogAnswer(HeadlessState& s) {
+    if (s.dialogAnswers.empty()) return s.defaultAnswer;
+    DialogAnswer answer = std::move(s.dialogAnswers.front());
+    s.dialogAnswers.pop_front();
+    return answer;
+}
+
+class HeadlessDisplay final : public Display {
+public:
+    explicit HeadlessDisplay(HeadlessState& s) : s_(s) {}
+
+    bool connect() override { return !failing(s_, SetupFailure::Connect); }
+    bool shareWithWindow() override { return !failing(s_, SetupFailure::ShareWithWindow); }
     bool setDisplayMode(int width, int height, int bits) override {
         const DisplayMode mode{width, height, bits};
-        const bool accepted = p_.acceptedModes_.empty() || p_.acceptedModes_.count(mode) != 0;
-        if (accepted) p_.currentMode_ = mode;
-        Record r;
-        r.kind = Record::Kind::DisplayMode;
-        r.a = width;
-        r.b = height;
-        r.c = bits;
-        r.flag = accepted;
-        p_.record(std::move(r));
+        const bool accepted = s_.acceptedModes.empty() || s_.acceptedModes.count(mode) != 0;
+        if (accepted) s_.currentMode = mode;
+        record(s_, {.kind = Record::Kind::DisplayMode,
+                    .width = width, .height = height, .bits = bits, .accepted = accepted});
         return accepted;
     }
     bool createWindowTarget() override {
-        if (p_.failing(SetupFailure::CreateWindowTarget)) return false;
-        p_.targetCreated_ = true;
+        if (failing(s_, SetupFailure::CreateWindowTarget)) return false;
+        s_.targetCreated = true;
         return true;
     }
     bool attachWindowTarget() override {
-        if (!p_.targetCreated_ || p_.failing(SetupFailure::AttachWindowTarget)) return false;
-        p_.targetAttached_ = true;
+        if (!s_.targetCreated || failing(s_, SetupFailure::AttachWindowTarget)) return false;
+        s_.targetAttached = true;
         return true;
     }
-    void releaseWindowTarget() override { p_.targetCreated_ = p_.targetAttached_ = false; }
+    void releaseWindowTarget() override { s_.targetCreated = s_.targetAttached = false; }
     Size clientSize() override {
-        if (p_.failing(SetupFailure::EmptyClientArea)) return {};
-        return {p_.surface_.width(), p_.surface_.height()};
+        if (failing(s_, SetupFailure::EmptyClientArea)) return {};
+        return {s_.surface.width(), s_.surface.height()};
     }
 
 private:
-    HeadlessPlatform& p_;
+    HeadlessState& s_;
 };
 
-class HeadlessPlatform::HeadlessModalUi final : public ModalUi {
+class HeadlessModalUi final : public ModalUi {
 public:
-    explicit HeadlessModalUi(HeadlessPlatform& p) : p_(p) {}
+    explicit HeadlessModalUi(HeadlessState& s) : s_(s) {}
 
     void showMessageBox(std::string_view text, BoxOwner owner) override {
-        Record r;
-        r.kind = Record::Kind::MessageBox;
-        r.text = std::string(text);
-        r.flag = owner == BoxOwner::Window;
-        p_.record(std::move(r));
-        const std::uint32_t id = p_.loop_.newModalId();
-        const ScheduleKey answer =
-            p_.schedule(p_.currentUs() + std::int64_t(p_.boxOpenMs_) * 1000,
-                        {noTimer, [this, id] { p_.loop_.answer(id); }});
-        ++p_.openModals_;
-        if (!p_.loop_.runModal(id)) p_.schedule_.erase(answer);
-        --p_.openModals_;
+        record(s_, {.kind = Record::Kind::MessageBox, .text = std::string(text), .owner = owner});
+        ++s_.openModals;
+        stayOpen(s_, s_.boxOpenMs);
+        --s_.openModals;
     }
 
     int runDialog(const DialogTemplate& dialog, DialogProcedure& procedure) override {
         DialogControls controls(dialog);
-        ++p_.openModals_;
+        ++s_.openModals;
         procedure.onInit(controls);
-        int result = dialogAbandoned;
         int lastControl = 0;
         while (!controls.ended()) {
-            std::optional<DialogAnswer> answer;
-            if (!p_.dialogAnswers_.empty()) {
-                answer = std::move(p_.dialogAnswers_.front());
-                p_.dialogAnswers_.pop_front();
-            } else {
-                answer = p_.defaultAnswer_;
-            }
+            const std::optional<DialogAnswer> answer = nextDialogAnswer(s_);
             if (!answer) {
                 // Nobody is left to answer: the run ends here.
-                p_.loop_.postQuit(0);
+                s_.loop.postQuit(0);
                 break;
             }
-            const std::uint32_t id = p_.loop_.newModalId();
-            const ScheduleKey key =
-                p_.schedule(p_.currentUs() + std::int64_t(std::max(answer->openMs, 0)) * 1000,
-                            {noTimer, [this, id] { p_.loop_.answer(id); }});
-            if (!p_.loop_.runModal(id)) {
-                p_.schedule_.erase(key);
-                break;
-            }
-            for (const auto& [controlId, text] : answer->typed) controls.type(controlId, text);
-            lastControl = answer->action == DialogAnswer::Action::Close ? 0 : answer->controlId;
-            if (answer->action == DialogAnswer::Action::Close) {
-                procedure.onClose(controls);
-            } else {
-                const DialogControl* button = dialog.control(answer->controlId);
-                if (button && button->kind == ControlKind::Button)
-                    procedure.onCommand(controls, answer->controlId);
-            }
+            if (!stayOpen(s_, answer->openMs)) break;
+            lastControl = give(*answer, dialog, controls, procedure);
         }
-        if (controls.ended()) result = controls.result();
-        --p_.openModals_;
-
-        Record r;
-        r.kind = Record::Kind::Dialog;
-        r.text = dialog.caption;
-        r.a = result;
-        r.b = lastControl;
-        for (const DialogControl& c : dialog.controls)
-            if (c.kind == ControlKind::Edit) r.fields.emplace_back(c.id, controls.text(c.id));
-        p_.record(std::move(r));
+        --s_.openModals;
+        const int result = controls.ended() ? controls.result() : dialogAbandoned;
+        recordDialog(dialog, controls, result, lastControl);
         return result;
     }
 
 private:
-    HeadlessPlatform& p_;
+    // Types the answer's texts, then presses its button or the close box; returns the
+    // control pressed (0: the close box). Pressing what is not a button does nothing.
+    static int give(const DialogAnswer& answer, const DialogTemplate& dialog,
+                    DialogControls& controls, DialogProcedure& procedure) {
+        for (const auto& [controlId, text] : answer.typed) controls.type(controlId, text);
+        if (answer.action == DialogAnswer::Action::Close) {
+            procedure.onClose(controls);
+            return 0;
+        }
+        const DialogControl* button = dialog.control(answer.controlId);
+        if (button && button->kind == ControlKind::Button) procedure.onCommand(controls, answer.controlId);
+        return answer.controlId;
+    }
+
+    void recordDialog(const DialogTemplate& dialog, const DialogControls& controls, int result,
+                      int lastControl) {
+        std::vector<std::pair<int, std::string>> fields;
+        for (const DialogControl& c : dialog.controls)
+            if (c.kind == ControlKind::Edit) fields.emplace_back(c.id, controls.text(c.id));
+        record(s_, {.kind = Record::Kind::Dialog, .text = dialog.caption, .result = result,
+                    .lastControl = lastControl, .fields = std::move(fields)});
+    }
+
+    HeadlessState& s_;
 };
 
-class HeadlessPlatform::VirtualTimers final : public OneShotTimers {
+class VirtualTimers final : public OneShotTimers {
 public:
-    explicit VirtualTimers(HeadlessPlatform& p) : p_(p) {}
+    explicit VirtualTimers(HeadlessState& s) : s_(s) {}
 
     unsigned minimumPeriodMs() const override { return 1; }
-    std::int64_t nowUs() const override { return p_.nowUs_; }
+    std::int64_t nowUs() const override { return s_.virtualUs; }
     TimerId startAt(std::int64_t deadlineUs, unsigned, std::function<void()> callback) override {
         if (!callback) return noTimer;
-        const TimerId id = ++lastId_;
-        pending_[id] = p_.schedule(std::max(deadlineUs, p_.nowUs_), {id, std::move(callback)});
+        const TimerId id = ++s_.lastTimerId;
+        s_.pendingTimers[id] =
+            schedule(s_, std::max(deadlineUs, s_.virtualUs), {id, std::move(callback)});
         return id;
     }
     void kill(TimerId id) override {
-        auto it = pending_.find(id);
-        if (it == pending_.end()) return;
-        p_.schedule_.erase(it->second);
-        pending_.erase(it);
+        auto it = s_.pendingTimers.find(id);
+        if (it == s_.pendingTimers.end()) return;
+        s_.schedule.erase(it->second);
+        s_.pendingTimers.erase(it);
     }
-    void fired(TimerId id) { pending_.erase(id); }
 
 private:
-    HeadlessPlatform& p_;
-    TimerId lastId_ = noTimer;
-    std::map<TimerId, ScheduleKey> pending_;
+    HeadlessState& s_;
 };
 
-class HeadlessPlatform::HeadlessDesktop final : public Desktop {
+class HeadlessDesktop final : public Desktop {
 public:
-    explicit HeadlessDesktop(HeadlessPlatform& p) : p_(p) {}
+    explicit HeadlessDesktop(HeadlessState& s) : s_(s) {}
 
-    void beep(int hz, int ms) override {
-        Record r;
-        r.kind = Record::Kind::Beep;
-        r.a = hz;
-        r.b = ms;
-        p_.record(std::move(r));
-    }
+    void beep(int hz, int ms) override { record(s_, {.kind = Record::Kind::Beep, .hz = hz, .ms = ms}); }
     void sleep(int ms) override {
-        Record r;
-        r.kind = Record::Kind::Sleep;
-        r.a = ms;
-        p_.record(std::move(r));
-        if (p_.realTimers_)
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
+        record(s_, {.kind = Record::Kind::Sleep, .ms = ms});
+        const int pauseMs = std::max(ms, 0);
+        if (s_.realTimers)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         else
-            p_.advanceTo(p_.nowUs_ + std::int64_t(std::max(ms, 0)) * 1000);
+            advanceTo(s_, s_.virtualUs + pauseMs * usPerMs);
     }
     void setPointerPosition(int x, int y) override {
-        Record r;
-        r.kind = Record::Kind::Pointer;
-        r.a = x;
-        r.b = y;
-        p_.record(std::move(r));
+        record(s_, {.kind = Record::Kind::Pointer, .x = x, .y = y});
     }
 
 private:
-    HeadlessPlatform& p_;
+    HeadlessState& s_;
 };
 
-// Fails the creations the script names; frames are counted in the order the scene
-// set-up makes them: the scene's root, the camera, the flake's frame.
-class HeadlessPlatform::ScriptedEngine final : public retained::Engine {
+// Fails the creations the script names. It takes the failures as they stand when it is
+// made: an engine may outlive the platform that made it.
+class ScriptedEngine final : public retained::Engine {
 public:
-    explicit ScriptedEngine(std::set<SetupFailure> failures) : failures_(std::move(failures)) {}
+    explicit ScriptedEngine(const HeadlessState& s) : failures_(s.failures) {}
 
     std::unique_ptr<retained::Device> createDevice(int width, int height) override {
         if (failing(SetupFailure::CreateDevice)) return nullptr;
@@ -218,146 +351,109 @@ public:
 private:
     bool failing(SetupFailure step) const { return failures_.count(step) != 0; }
     bool nextFrameFails() {
-        static constexpr SetupFailure byOrder[] = {SetupFailure::CreateSceneFrame,
-                                                   SetupFailure::CreateCameraFrame,
-                                                   SetupFailure::CreateFlakeFrame};
-        const int n = framesMade_++;
-        return n < 3 && failing(byOrder[n]);
+        const std::size_t n = framesMade_++;
+        return n < std::size(frameFailuresByOrder) && failing(frameFailuresByOrder[n]);
     }
 
     std::set<SetupFailure> failures_;
-    int framesMade_ = 0;
+    std::size_t framesMade_ = 0;
+};
+
+}  // namespace
+
+struct HeadlessParts {
+    explicit HeadlessParts(HeadlessState& s) : display(s), modalUi(s), timers(s), desktop(s) {}
+    HeadlessDisplay display;
+    HeadlessModalUi modalUi;
+    VirtualTimers timers;
+    HeadlessDesktop desktop;
 };
 
 HeadlessPlatform::HeadlessPlatform(int width, int height, HeadlessClock clock)
-    : surface_(width, height),
-      loop_(static_cast<EventSource&>(*this)),
-      display_(std::make_unique<HeadlessDisplay>(*this)),
-      modalUi_(std::make_unique<HeadlessModalUi>(*this)),
-      timers_(std::make_unique<VirtualTimers>(*this)),
-      desktop_(std::make_unique<HeadlessDesktop>(*this)) {
-    if (clock == HeadlessClock::Real) realTimers_ = std::make_unique<ThreadTimers>();
-}
+    : state_(std::make_unique<HeadlessState>(width, height, clock, static_cast<EventSource&>(*this))),
+      parts_(std::make_unique<HeadlessParts>(*state_)) {}
 
 HeadlessPlatform::~HeadlessPlatform() = default;
 
-Display& HeadlessPlatform::display() { return *display_; }
-ModalUi& HeadlessPlatform::modalUi() { return *modalUi_; }
+MessageLoop& HeadlessPlatform::loop() { return state_->loop; }
+Surface& HeadlessPlatform::surface() { return state_->surface; }
+Display& HeadlessPlatform::display() { return parts_->display; }
+ModalUi& HeadlessPlatform::modalUi() { return parts_->modalUi; }
 OneShotTimers& HeadlessPlatform::timers() {
-    if (realTimers_) return *realTimers_;
-    return *timers_;
+    if (state_->realTimers) return *state_->realTimers;
+    return parts_->timers;
 }
-Desktop& HeadlessPlatform::desktop() { return *desktop_; }
+Desktop& HeadlessPlatform::desktop() { return parts_->desktop; }
 
 std::unique_ptr<retained::Engine> HeadlessPlatform::createEngine() {
-    if (failing(SetupFailure::CreateEngine)) return nullptr;
-    return std::make_unique<ScriptedEngine>(failures_);
+    if (failing(*state_, SetupFailure::CreateEngine)) return nullptr;
+    return std::make_unique<ScriptedEngine>(*state_);
 }
 
 void HeadlessPlatform::stopAt(std::int64_t ms, int exitCode) {
-    stopUs_ = ms * 1000;
-    stopExitCode_ = exitCode;
-    stopped_ = false;
+    state_->stopUs = ms * usPerMs;
+    state_->stopExitCode = exitCode;
+    state_->stopped = false;
 }
 
 void HeadlessPlatform::postAt(std::int64_t ms, const Message& message) {
-    schedule(ms * 1000, {noTimer, [this, message] { loop_.post(message); }});
+    schedule(*state_, ms * usPerMs, {noTimer, [this, message] { state_->loop.post(message); }});
 }
 
 void HeadlessPlatform::runAt(std::int64_t ms, std::function<void()> action) {
-    schedule(ms * 1000, {noTimer, std::move(action)});
+    schedule(*state_, ms * usPerMs, {noTimer, std::move(action)});
 }
 
-HeadlessPlatform::ScheduleKey HeadlessPlatform::schedule(std::int64_t timeUs, Scheduled item) {
-    const ScheduleKey key{std::max(timeUs, currentUs()), ++scheduleOrder_};
-    schedule_.emplace(key, std::move(item));
-    return key;
+void HeadlessPlatform::answerDialog(DialogAnswer answer) {
+    state_->dialogAnswers.push_back(std::move(answer));
 }
+void HeadlessPlatform::setDefaultDialogAnswer(std::optional<DialogAnswer> answer) {
+    state_->defaultAnswer = std::move(answer);
+}
+void HeadlessPlatform::setMessageBoxOpenMs(int ms) { state_->boxOpenMs = ms; }
+void HeadlessPlatform::acceptModes(std::set<DisplayMode> modes) { state_->acceptedModes = std::move(modes); }
+void HeadlessPlatform::failSetup(SetupFailure step) { state_->failures.insert(step); }
+void HeadlessPlatform::clearSetupFailures() { state_->failures.clear(); }
 
-bool HeadlessPlatform::runNextDue(std::int64_t untilUs) {
-    if (schedule_.empty() || schedule_.begin()->first.first > untilUs) return false;
-    auto node = schedule_.extract(schedule_.begin());
-    nowUs_ = std::max(nowUs_, node.key().first);
-    if (node.mapped().timer != noTimer) timers_->fired(node.mapped().timer);
-    node.mapped().action();
-    return true;
-}
-
-void HeadlessPlatform::advanceTo(std::int64_t untilUs) {
-    while (runNextDue(untilUs)) {
-    }
-    nowUs_ = std::max(nowUs_, untilUs);
-    if (stopUs_ && !stopped_ && nowUs_ >= *stopUs_) {
-        stopped_ = true;
-        loop_.postQuit(stopExitCode_);
-    }
-}
-
-void HeadlessPlatform::wake() {
-    if (!realTimers_) return;  // virtual time: everything runs on the loop's thread
-    {
-        std::lock_guard lock(wakeMutex_);
-        woken_ = true;
-    }
-    wakeUp_.notify_one();
-}
-
-// The real clock: sleep until the limit, the next scripted item or a post from another
-// thread, then run the scripted items that are due.
-bool HeadlessPlatform::waitReal(std::optional<std::int64_t> limitUs) {
-    std::optional<std::int64_t> until = limitUs;
-    if (!schedule_.empty() && (!until || schedule_.begin()->first.first < *until))
-        until = schedule_.begin()->first.first;
-    {
-        std::unique_lock lock(wakeMutex_);
-        if (until) {
-            const auto deadline = std::chrono::steady_clock::now() +
-                                  std::chrono::microseconds(std::max<std::int64_t>(*until - currentUs(), 0));
-            wakeUp_.wait_until(lock, deadline, [this] { return woken_; });
-        } else {
-            wakeUp_.wait(lock, [this] { return woken_; });
-        }
-        woken_ = false;
-    }
-    const std::int64_t now = currentUs();
-    while (runNextDue(now)) {
-    }
-    if (stopUs_ && !stopped_ && now >= *stopUs_) {
-        stopped_ = true;
-        loop_.postQuit(stopExitCode_);
-    }
-    return true;
-}
-
-bool HeadlessPlatform::wait(std::optional<std::int64_t> deadlineUs) {
-    std::optional<std::int64_t> limit = deadlineUs;
-    if (stopUs_ && !stopped_ && (!limit || *stopUs_ < *limit)) limit = stopUs_;
-    if (realTimers_) return waitReal(limit);
-    if (!limit) {
-        // No deadline: jump to whatever is scheduled next, if anything is.
-        if (schedule_.empty()) return false;
-        return runNextDue(schedule_.begin()->first.first);
-    }
-    if (runNextDue(*limit)) return true;
-    advanceTo(*limit);
-    return true;
-}
-
-void HeadlessPlatform::record(Record record) {
-    record.timeMs = nowMs();
-    records_.push_back(std::move(record));
-    if (listener_) listener_(records_.back());
-}
+std::int64_t HeadlessPlatform::nowMs() const { return currentUs(*state_) / usPerMs; }
+const std::vector<Record>& HeadlessPlatform::records() const { return state_->records; }
 
 std::vector<Record> HeadlessPlatform::records(Record::Kind kind) const {
     std::vector<Record> out;
-    std::copy_if(records_.begin(), records_.end(), std::back_inserter(out),
+    std::copy_if(state_->records.begin(), state_->records.end(), std::back_inserter(out),
                  [kind](const Record& r) { return r.kind == kind; });
     return out;
 }
 
+void HeadlessPlatform::onRecord(std::function<void(const Record&)> listener) {
+    state_->listener = std::move(listener);
+}
+DisplayMode HeadlessPlatform::currentMode() const { return state_->currentMode; }
+bool HeadlessPlatform::windowTargetAttached() const { return state_->targetAttached; }
+int HeadlessPlatform::openModals() const { return state_->openModals; }
+
 std::string HeadlessPlatform::writeSurfacePng(const std::string& path) const {
-    return writePng(path, Image{surface_.width(), surface_.height(), surface_.pixels()});
+    const Surface& s = state_->surface;
+    return writePng(path, Image{s.width(), s.height(), s.pixels()});
+}
+
+std::int64_t HeadlessPlatform::nowUs() { return currentUs(*state_); }
+
+bool HeadlessPlatform::wait(std::optional<std::int64_t> deadlineUs) {
+    HeadlessState& s = *state_;
+    std::optional<std::int64_t> limit = deadlineUs;
+    if (s.stopUs && !s.stopped && (!limit || *s.stopUs < *limit)) limit = s.stopUs;
+    return s.realTimers ? waitReal(s, limit) : waitVirtual(s, limit);
+}
+
+void HeadlessPlatform::wake() {
+    HeadlessState& s = *state_;
+    if (!s.realTimers) return;  // virtual time: everything runs on the loop's thread
+    {
+        std::lock_guard lock(s.wakeMutex);
+        s.woken = true;
+    }
+    s.wakeUp.notify_one();
 }
 
 }  // namespace vesk::platform::headless

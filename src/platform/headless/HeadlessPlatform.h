@@ -1,17 +1,26 @@
-// The headless backend: one virtual clock for everything, so minutes of ticks run in
-// milliseconds and a run with the same inputs is the same run (or, when asked, the real
-// clock with real one-shot timers on their own thread, for runs in real time). One-shot timer callbacks
-// and scripted events run in deadline order on the window thread while the loop waits;
-// dialogs and message boxes are answered from a script after a virtual time open, with
-// timers firing meanwhile; everything shown is recorded; the window is an in-memory
-// surface that can be written to PNG. Set-up failures can be injected step by step.
+// The headless backend: the whole platform without a screen, for tests, traces and
+// offline runs. Its parts (display, modal UI, one-shot timers, desktop, engine) share one
+// HeadlessState, which only this backend's source sees.
+//
+// Implemented:
+//  - virtual time: one clock for everything that moves only while the loop waits, so
+//    minutes of ticks run in milliseconds and the same inputs give the same run; one-shot
+//    timer callbacks and scripted events run in deadline order on the window thread;
+//  - scripted dialogs and boxes: answered from a script after a virtual time open, the
+//    timers firing meanwhile; a dialog with nobody left to answer it ends the run;
+//  - injectable set-up failures: any step of the display and scene set-up can be made to fail;
+//  - records of every box, dialog, display mode, beep, pause and pointer move, with the
+//    virtual millisecond, handed to a listener as they are made;
+//  - the window as an in-memory surface that can be written to PNG.
+// Limits:
+//  - the real-clock mode (steady_clock, one-shot timers on their own thread) is for runs
+//    in real time; scripted times are then real milliseconds and runs are not reproducible;
+//  - nothing is shown or heard: beeps, pauses and pointer moves are only recorded.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,7 +28,6 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/ThreadTimers.h"
 
 namespace vesk::platform::headless {
 
@@ -56,16 +64,21 @@ struct DialogAnswer {
     int openMs = 500;
 };
 
+// Something the program showed or asked of the desktop. Only the fields of its kind are set.
 struct Record {
     enum class Kind { MessageBox, Dialog, DisplayMode, Beep, Sleep, Pointer };
     std::int64_t timeMs = 0;
     Kind kind = Kind::MessageBox;
-    std::string text;  // box text; dialog caption
-    int a = 0, b = 0, c = 0;  // mode width, height, bits; beep hz, ms; sleep ms; pointer x, y;
-                              // dialog result (dialogAbandoned when the run ended it) and
-                              // the control last pressed (0: the close box)
-    bool flag = false;        // box owned by the window; mode accepted
-    std::vector<std::pair<int, std::string>> fields;  // dialog: edit texts when it ended
+    std::string text{};  // box text; dialog caption
+    BoxOwner owner = BoxOwner::None;  // MessageBox
+    int result = 0;       // Dialog: what it ended with (dialogAbandoned when the run ended it)
+    int lastControl = 0;  // Dialog: the control last pressed (0: the close box)
+    std::vector<std::pair<int, std::string>> fields{};  // Dialog: edit texts when it ended
+    int width = 0, height = 0, bits = 0;  // DisplayMode
+    bool accepted = false;                // DisplayMode
+    int hz = 0;  // Beep
+    int ms = 0;  // Beep, Sleep
+    int x = 0, y = 0;  // Pointer
 };
 
 enum class HeadlessClock {
@@ -73,14 +86,17 @@ enum class HeadlessClock {
     Real,     // steady_clock; one-shot timers on their own thread; scripted times are real
 };
 
+struct HeadlessState;  // the backend's data, shared by its parts
+struct HeadlessParts;  // the interfaces the platform hands out
+
 class HeadlessPlatform final : public Platform, private EventSource {
 public:
     explicit HeadlessPlatform(int width = windowSize.width, int height = windowSize.height,
                               HeadlessClock clock = HeadlessClock::Virtual);
     ~HeadlessPlatform() override;
 
-    MessageLoop& loop() override { return loop_; }
-    Surface& surface() override { return surface_; }
+    MessageLoop& loop() override;
+    Surface& surface() override;
     Display& display() override;
     ModalUi& modalUi() override;
     OneShotTimers& timers() override;
@@ -94,89 +110,36 @@ public:
     void postAt(std::int64_t ms, const Message& message);
     // Runs `action` on the window thread at virtual time `ms`, while the loop waits.
     void runAt(std::int64_t ms, std::function<void()> action);
-    void answerDialog(DialogAnswer answer) { dialogAnswers_.push_back(std::move(answer)); }
+    void answerDialog(DialogAnswer answer);
     // Used once the scripted answers are spent; without one the run ends at that showing.
-    void setDefaultDialogAnswer(std::optional<DialogAnswer> answer) { defaultAnswer_ = std::move(answer); }
+    void setDefaultDialogAnswer(std::optional<DialogAnswer> answer);
     // Each box stays open this long (virtual ms) before its OK is pressed.
-    void setMessageBoxOpenMs(int ms) { boxOpenMs_ = ms; }
+    void setMessageBoxOpenMs(int ms);
     // Empty (the default): every mode is accepted.
-    void acceptModes(std::set<DisplayMode> modes) { acceptedModes_ = std::move(modes); }
-    void failSetup(SetupFailure step) { failures_.insert(step); }
-    void clearSetupFailures() { failures_.clear(); }
+    void acceptModes(std::set<DisplayMode> modes);
+    void failSetup(SetupFailure step);
+    void clearSetupFailures();
 
     // --- what happened ---
-    std::int64_t nowMs() const { return currentUs() / 1000; }
-    const std::vector<Record>& records() const { return records_; }
+    std::int64_t nowMs() const;
+    const std::vector<Record>& records() const;
     std::vector<Record> records(Record::Kind kind) const;
     // Called for every record as it is made (a trace, for instance).
-    void onRecord(std::function<void(const Record&)> listener) { listener_ = std::move(listener); }
-    DisplayMode currentMode() const { return currentMode_; }
-    bool windowTargetAttached() const { return targetAttached_; }
-    int openModals() const { return openModals_; }
+    void onRecord(std::function<void(const Record&)> listener);
+    DisplayMode currentMode() const;
+    bool windowTargetAttached() const;
+    int openModals() const;
     // Writes the window's pixels as a PNG; empty on success, else the reason.
     std::string writeSurfacePng(const std::string& path) const;
 
 private:
-    class HeadlessDisplay;
-    class HeadlessModalUi;
-    class VirtualTimers;
-    class HeadlessDesktop;
-    class ScriptedEngine;
-    friend class HeadlessDisplay;
-    friend class HeadlessModalUi;
-    friend class VirtualTimers;
-    friend class HeadlessDesktop;
-
-    struct Scheduled {
-        TimerId timer = noTimer;  // a one-shot timer's id, else noTimer
-        std::function<void()> action;
-    };
-    using ScheduleKey = std::pair<std::int64_t, std::uint64_t>;  // time, order of scheduling
-
-    // EventSource
-    std::int64_t nowUs() override { return currentUs(); }
+    // EventSource: the loop waits on the schedule.
+    std::int64_t nowUs() override;
     bool wait(std::optional<std::int64_t> deadlineUs) override;
     void wake() override;
-    std::int64_t currentUs() const { return realTimers_ ? realTimers_->nowUs() : nowUs_; }
-    bool waitReal(std::optional<std::int64_t> limitUs);
 
-    ScheduleKey schedule(std::int64_t timeUs, Scheduled item);
-    // Runs every scheduled item due up to `untilUs` (and the stop), then sets the clock there.
-    void advanceTo(std::int64_t untilUs);
-    bool runNextDue(std::int64_t untilUs);
-    void record(Record record);
-    bool failing(SetupFailure step) const { return failures_.count(step) != 0; }
-
-    std::int64_t nowUs_ = 0;
-    std::uint64_t scheduleOrder_ = 0;
-    std::map<ScheduleKey, Scheduled> schedule_;
-    std::optional<std::int64_t> stopUs_;
-    int stopExitCode_ = 0;
-    bool stopped_ = false;
-
-    Surface surface_;
-    MessageLoop loop_;
-    std::unique_ptr<HeadlessDisplay> display_;
-    std::unique_ptr<HeadlessModalUi> modalUi_;
-    std::unique_ptr<VirtualTimers> timers_;
-    std::unique_ptr<HeadlessDesktop> desktop_;
-    std::unique_ptr<ThreadTimers> realTimers_;  // only on the real clock
-    std::mutex wakeMutex_;
-    std::condition_variable wakeUp_;
-    bool woken_ = false;
-
-    std::deque<DialogAnswer> dialogAnswers_;
-    std::optional<DialogAnswer> defaultAnswer_;
-    int boxOpenMs_ = 1000;
-    std::set<DisplayMode> acceptedModes_;
-    std::set<SetupFailure> failures_;
-    DisplayMode currentMode_{};
-    bool targetCreated_ = false;
-    bool targetAttached_ = false;
-    int openModals_ = 0;
-
-    std::vector<Record> records_;
-    std::function<void(const Record&)> listener_;
+    std::unique_ptr<HeadlessState> state_;
+    std::unique_ptr<HeadlessParts> parts_;
 };
 
 }  // namespace vesk::platform::headless

@@ -1,0 +1,121 @@
+// The window and the headless run, each set up from the options. A failure to set up is
+// one line on standard error and a non-zero exit, never a crash.
+#include "app/Modes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/Trace.h"
+#include "app/VeskWindow.h"
+#include "flake/Random.h"
+#include "midi/SmfLoading.h"
+#include "platform/Backends.h"
+#include "platform/midi/MidiDrivers.h"
+
+namespace vesk::app {
+
+namespace {
+
+using platform::headless::DialogAnswer;
+using platform::headless::HeadlessClock;
+using platform::headless::HeadlessPlatform;
+
+constexpr std::string_view standardOutput = "-";
+constexpr double msPerSecond = 1000.0;
+constexpr std::string_view windowBackend = "sdl";
+
+// The trace's file: standard output, a file of its own (closed with it) or none.
+struct TraceFile {
+    std::FILE* file = nullptr;
+    bool owned = false;
+    ~TraceFile() {
+        if (owned) std::fclose(file);
+    }
+};
+
+// Scripts the platform from the options: the accepted modes, the dialog's answers (quit
+// once they are spent), the live input and the stop.
+void script(HeadlessPlatform& platform, const Options& o) {
+    platform.acceptModes(o.modes);
+    for (const auto& answer : o.answers) platform.answerDialog(answer);
+    DialogAnswer quit;
+    quit.controlId = midi::quitButton;
+    quit.openMs = 0;
+    platform.setDefaultDialogAnswer(quit);
+    for (const auto& input : o.inputs)
+        platform.postAt(input.ms, {platform::MessageType::MidiInput, input.message});
+    if (o.untilSeconds) platform.stopAt(std::int64_t(*o.untilSeconds * msPerSecond), 0);
+}
+
+// Opens the trace and makes the frames' folder; false (said on standard error) when either fails.
+bool openOutputs(const Options& o, TraceFile& trace) {
+    if (o.trace == standardOutput) {
+        trace.file = stdout;
+    } else if (!o.trace.empty()) {
+        trace.file = std::fopen(o.trace.c_str(), "w");
+        trace.owned = trace.file != nullptr;
+        if (!trace.file) {
+            std::cerr << "vesk: cannot write the trace to " << o.trace << "\n";
+            return false;
+        }
+    }
+    if (o.framesDir.empty()) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(o.framesDir, ec);
+    if (ec) std::cerr << "vesk: cannot make " << o.framesDir << ": " << ec.message() << "\n";
+    return !ec;
+}
+
+}  // namespace
+
+int runProgram(const Options& options) {
+    // Every random choice of the run draws from the C library's generator.
+    std::srand(options.seed ? *options.seed : unsigned(std::time(nullptr)));
+    return options.headless ? runHeadless(options) : runWindow(options);
+}
+
+int runHeadless(const Options& o) {
+    HeadlessPlatform platform(platform::windowSize.width, platform::windowSize.height,
+                              o.realClock ? HeadlessClock::Real : HeadlessClock::Virtual);
+    script(platform, o);
+    TraceFile trace;
+    if (!openOutputs(o, trace)) return exitFailed;
+
+    flake::CLibraryRandom random;
+    Vesk vesk(platform, random);
+    Trace tracer(platform, trace.file, o.framesDir);
+    vesk.observer = &tracer;
+    const int code = runApplication(vesk, &tracer.ports());
+    tracer.exit(code);
+    vesk.observer = nullptr;
+    return tracer.framesOk() ? code : exitFailed;
+}
+
+int runWindow(const Options& o) {
+    std::string reason;
+    auto ports = platform::midi::createMidiPorts(o.midi, reason);
+    if (!ports) {
+        std::cerr << "vesk: " << reason << "\n" << tryHelpLine << "\n";
+        return exitBadCommandLine;
+    }
+    platform::BackendOptions backend;
+    backend.windowed = o.windowed;
+    auto platform = platform::createBackend(windowBackend, backend, reason);
+    if (!platform) {
+        // Said where a terminal shows it (there is no window for a box), and not as success.
+        std::cerr << "vesk: Could not create window! (" << reason
+                  << ")\nWithout a display, try 'vesk --headless'.\n";
+        return exitFailed;
+    }
+    std::cerr << "vesk: " << ports->describe() << "\n";
+    flake::CLibraryRandom random;
+    Vesk vesk(*platform, random);
+    return runApplication(vesk, ports.get());
+}
+
+}  // namespace vesk::app

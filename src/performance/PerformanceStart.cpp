@@ -13,7 +13,6 @@ namespace {
 // Far to the right of every display mode the set-up can choose.
 constexpr int pointerAwayX = 1500;
 constexpr int pointerAwayY = 0;
-constexpr int seedArmNote = 72;
 // The first pedal entries a reset clears; later ones keep what earlier performances left.
 constexpr int pedalEntriesCleared = 255;
 
@@ -55,7 +54,7 @@ bool resetPerformance(Vesk& vesk) {
         vesk.scene.flakeMesh = std::make_shared<retained::MeshBuilder>();
     retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
     for (int arm = 0; arm < flake::seedArmCount; ++arm) {
-        if (!flake::growAndMesh(s.flake, mesh, vesk.random, seedArmNote, s.scoreTick)) {
+        if (!flake::growAndMesh(s.flake, mesh, vesk.random, flake::seedArmNote, s.scoreTick)) {
             vesk.platform.modalUi().showMessageBox(scene::noSceneText, platform::BoxOwner::Window);
             return false;
         }

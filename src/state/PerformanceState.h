@@ -15,6 +15,9 @@ namespace vesk {
 
 constexpr int noteQueueCapacity = 256;
 constexpr int pedalLogCapacity = 1000;
+// What the pedal log keeps of each change: pressed or released, whatever value came in.
+constexpr int pedalLogPressed = 127;
+constexpr int pedalLogReleased = 0;
 constexpr int accentListCapacity = flake::segmentCapacity;
 // `finaleTick` before the finale has started: beyond any score tick a performance reaches.
 constexpr int finaleTickUnset = 30000;

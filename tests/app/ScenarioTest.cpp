@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FileDialogAnswers.h"
 #include "support/HeadlessRun.h"
 #include "support/SmfBuilder.h"
 
@@ -194,10 +195,7 @@ TEST(Scenario, EscTheDialogsQuitAndItsCloseBoxEndTheRun) {
         // The close box keeps the empty name of the first showing: the open fails, the
         // dialog comes again, and its (default) quit ends the run.
         HeadlessRun run;
-        platform::headless::DialogAnswer close;
-        close.action = platform::headless::DialogAnswer::Action::Close;
-        close.openMs = 0;
-        run.platform.answerDialog(close);
+        run.platform.answerDialog(test::closeBoxAnswer());
         EXPECT_EQ(run.run(600'000), 0);
         EXPECT_EQ(run.boxes(), std::vector<std::string>{"ファイルオープンのエラーです！"});
     }

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/VeskWindow.h"
-#include "midi/SmfLoading.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/midi/RecordingMidiOutput.h"
+#include "support/FileDialogAnswers.h"
 #include "support/TestRandom.h"
 
 namespace vesk::test {
@@ -34,18 +34,9 @@ public:
     std::vector<ReplayMode> performances;  // the replay mode of each performance started
 
     static platform::headless::DialogAnswer play(const std::string& file, const std::string& channel = "1") {
-        platform::headless::DialogAnswer a;
-        a.typed = {{midi::fileNameControl, file}, {midi::channelControl, channel}};
-        a.controlId = midi::runButton;
-        a.openMs = 0;
-        return a;
+        return runAnswer(file, channel);
     }
-    static platform::headless::DialogAnswer quit() {
-        platform::headless::DialogAnswer a;
-        a.controlId = midi::quitButton;
-        a.openMs = 0;
-        return a;
-    }
+    static platform::headless::DialogAnswer quit() { return quitAnswer(); }
 
     // Runs the program until it quits or `untilMs`; returns the exit code.
     int run(std::int64_t untilMs) {

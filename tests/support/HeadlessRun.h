@@ -21,6 +21,7 @@ struct TickSeen {
     int scoreTick, silentTicks, segmentCount, meshSegmentCount, rippleStage, ringOffset;
     bool finaleStarted;
     int performance;  // 1 for the first performance
+    int finaleTick;
 };
 
 class HeadlessRun final : public VeskObserver {
@@ -61,7 +62,7 @@ public:
         const PerformanceState& s = v.state;
         ticks.push_back({platform.nowMs(), s.scoreTick, s.silentTicks, s.flake.segmentCount,
                          s.flake.meshSegmentCount, s.rippleStage, s.ringOffset, bool(s.finaleStarted),
-                         int(performances.size())});
+                         int(performances.size()), s.finaleTick});
     }
 
 private:

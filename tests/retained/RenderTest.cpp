@@ -167,6 +167,55 @@ TEST(Render, FacesSharingEdgesCoverEachPixelExactlyOnce) {
     }
 }
 
+// A pixel centre lying exactly on an edge belongs to the face on the edge's right or
+// lower side: a face keeps the centres on its left and top edges and leaves those on its
+// right and bottom edges to its neighbours, whichever way its corners run.
+TEST(Render, CentresOnAnEdgeGoToTheFaceRightOfOrBelowIt) {
+    using Filled = bool (*)(int x, int y);
+    struct Case {
+        const char* name;
+        std::vector<Vector3> corners;  // in pixels
+        Filled filled;
+        bool halfOfTheSquare = false;
+    };
+    // The square's corners lie on the centres of pixels 10 and 40, its diagonal on the
+    // centres of pixels (k, k).
+    constexpr Filled inSquare = [](int x, int y) { return x >= 10 && x < 40 && y >= 10 && y < 40; };
+    constexpr Filled upperRight = [](int x, int y) { return x >= y && y >= 10 && x < 40; };
+    constexpr Filled lowerLeft = [](int x, int y) { return x < y && x >= 10 && y < 40; };
+    const Case cases[] = {
+        {"square", {{10.5f, 10.5f}, {40.5f, 10.5f}, {40.5f, 40.5f}, {10.5f, 40.5f}}, inSquare},
+        {"square, other winding", {{10.5f, 10.5f}, {10.5f, 40.5f}, {40.5f, 40.5f}, {40.5f, 10.5f}},
+         inSquare},
+        {"upper right half", {{10.5f, 10.5f}, {40.5f, 10.5f}, {40.5f, 40.5f}}, upperRight, true},
+        {"upper right half, other winding", {{40.5f, 40.5f}, {40.5f, 10.5f}, {10.5f, 10.5f}},
+         upperRight},
+        {"lower left half", {{10.5f, 10.5f}, {40.5f, 40.5f}, {10.5f, 40.5f}}, lowerLeft, true},
+    };
+    std::vector<int> halvesDrawn(side * side, 0);
+    for (const Case& c : cases) {
+        TestScene scene;
+        std::vector<Vector3> face;
+        for (const Vector3& corner : c.corners) face.push_back(onScreen(corner.x, corner.y));
+        scene.add(face, white);
+        Device device(side, side);
+        const auto& pixels = draw(device, scene);
+        int faults = 0;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const bool drawn = pixels[y * side + x] == white;
+                if (c.halfOfTheSquare) halvesDrawn[y * side + x] += drawn;
+                if (drawn != c.filled(x, y) && ++faults <= 5)
+                    ADD_FAILURE() << c.name << ": pixel " << x << "," << y
+                                  << (drawn ? " drawn" : " not drawn");
+            }
+    }
+    // The halves share the diagonal: each pixel of the square is drawn by one, none by both.
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            EXPECT_EQ(halvesDrawn[y * side + x], int(inSquare(x, y))) << x << "," << y;
+}
+
 TEST(Render, NearerFaceWinsWhateverTheOrder) {
     struct Case {
         const char* name;

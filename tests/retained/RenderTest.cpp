@@ -64,6 +64,30 @@ const std::vector<std::uint32_t>& draw(Device& device, TestScene& scene,
     return device.backBuffer();
 }
 
+// Which pixels `face`, drawn alone in white, covers on a side x side device.
+std::vector<bool> drawnAlone(const std::vector<Vector3>& face) {
+    TestScene scene;
+    scene.add(face, white);
+    Device device(side, side);
+    const auto& pixels = draw(device, scene);
+    std::vector<bool> drawn(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) drawn[i] = pixels[i] == white;
+    return drawn;
+}
+
+// How far the centre of pixel (x, y) lies inside the convex `outline` (in pixels, running
+// clockwise on screen); negative outside.
+float insideOutline(const std::vector<Vector3>& outline, int x, int y) {
+    float inside = 1e9f;
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const Vector3 p = outline[i], q = outline[(i + 1) % outline.size()];
+        const float dx = q.x - p.x, dy = q.y - p.y;
+        const float across = dx * (y + 0.5f - p.y) - dy * (x + 0.5f - p.x);
+        inside = std::min(inside, across / std::hypot(dx, dy));
+    }
+    return inside;
+}
+
 Rect boxOf(const Device& device, Colour colour) {
     Rect box;
     for (int y = 0; y < device.height(); ++y)
@@ -142,22 +166,13 @@ TEST(Render, FacesSharingEdgesCoverEachPixelExactlyOnce) {
     for (const Case& c : cases) {
         std::vector<int> count(side * side, 0);
         for (const auto& face : c.faces) {
-            TestScene scene;
-            scene.add(face, white);
-            Device device(side, side);
-            const auto& pixels = draw(device, scene);
-            for (int i = 0; i < side * side; ++i) count[i] += pixels[i] == white;
+            const std::vector<bool> drawn = drawnAlone(face);
+            for (int i = 0; i < side * side; ++i) count[i] += drawn[i];
         }
         int faults = 0;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x) {
-                float inside = 1e9f;  // distance of the pixel centre inside the outline
-                for (std::size_t i = 0; i < c.outline.size(); ++i) {
-                    const Vector3 p = c.outline[i], q = c.outline[(i + 1) % c.outline.size()];
-                    const float dx = q.x - p.x, dy = q.y - p.y;
-                    const float across = dx * (y + 0.5f - p.y) - dy * (x + 0.5f - p.x);
-                    inside = std::min(inside, across / std::hypot(dx, dy));
-                }
+                const float inside = insideOutline(c.outline, x, y);
                 const int n = count[y * side + x];
                 const bool wrong =
                     n > 1 || (inside > 0.01f && n != 1) || (inside < -0.01f && n != 0);
@@ -194,20 +209,17 @@ TEST(Render, CentresOnAnEdgeGoToTheFaceRightOfOrBelowIt) {
     };
     std::vector<int> halvesDrawn(side * side, 0);
     for (const Case& c : cases) {
-        TestScene scene;
         std::vector<Vector3> face;
         for (const Vector3& corner : c.corners) face.push_back(onScreen(corner.x, corner.y));
-        scene.add(face, white);
-        Device device(side, side);
-        const auto& pixels = draw(device, scene);
+        const std::vector<bool> drawn = drawnAlone(face);
         int faults = 0;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x) {
-                const bool drawn = pixels[y * side + x] == white;
-                if (c.halfOfTheSquare) halvesDrawn[y * side + x] += drawn;
-                if (drawn != c.filled(x, y) && ++faults <= 5)
+                const bool here = drawn[y * side + x];
+                if (c.halfOfTheSquare) halvesDrawn[y * side + x] += here;
+                if (here != c.filled(x, y) && ++faults <= 5)
                     ADD_FAILURE() << c.name << ": pixel " << x << "," << y
-                                  << (drawn ? " drawn" : " not drawn");
+                                  << (here ? " drawn" : " not drawn");
             }
     }
     // The halves share the diagonal: each pixel of the square is drawn by one, none by both.

@@ -36,6 +36,7 @@ struct TipSearch {
     int draws = 0;     // tips drawn since the last give-up
     int rejected = 0;  // candidates rejected in this step
 };
+
 constexpr int seedTurnCodes[seedArmCount] = {turnStraight,    turnSeedPlus120, turnSeedMinus120,
                                              turnSeedMinus60, turnSeedPlus60,  turnSeed180};
 

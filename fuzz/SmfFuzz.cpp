@@ -8,6 +8,7 @@
 
 #include "midi/Sequencer.h"
 #include "midi/SmfFile.h"
+#include "platform/MidiMessage.h"
 #include "platform/headless/HeadlessPlatform.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ASAN_POISON_MEMORY_REGION(buffer + loaded, std::size_t(midi::smfBufferSize) - loaded);
 #endif
     file.smfLength = int(loaded);
-    file.listenChannel = size ? data[0] & 0x0F : 0;
+    file.listenChannel = size ? data[0] & platform::channelMask : 0;
 
     PerformanceState state;
     midi::NoteInbox inbox;

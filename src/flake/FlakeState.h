@@ -12,6 +12,8 @@ namespace vesk::flake {
 
 constexpr int segmentCapacity = 2100;
 constexpr int seedArmCount = 6;
+// The note each seed arm is grown for at the start of a performance.
+constexpr int seedArmNote = 72;
 // Slots in `tips` are used from position 1 on, so it holds one tip fewer than its size.
 constexpr int tipCapacity = segmentCapacity - 1;
 

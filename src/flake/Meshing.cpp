@@ -86,7 +86,7 @@ bool growAndMesh(FlakeState& flake, retained::MeshBuilder& mesh, RandomSource& r
     Segment* grown = flake.segmentAt(flake.meshSegmentCount);
     if (!grown) return false;
     if (flake.segmentCount < meshCapacitySegments) addSegmentFaces(flake, mesh, flake.meshSegmentCount);
-    grown->note = std::uint8_t(note & 0xFF);
+    grown->note = std::uint8_t(note & noteByteMask);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 
 namespace vesk::flake {
 namespace {
@@ -27,7 +28,13 @@ constexpr float seedLength = 0.31f;
 constexpr float generationShrink = 0.9f;
 constexpr float turnShrink = 0.95f;  // per unit of |turnBalance|
 
-bool isBranchDirection(int direction) { return direction >= 1 && direction <= 5; }
+bool isBranchDirection(int direction) {
+    return direction >= turnSharpPlus && direction <= turnSharpMinus;
+}
+bool isKnownTurn(int turnCode) { return turnCode >= turnSharpPlus && turnCode <= turnSeed180; }
+bool isKnownClimb(int climbCode) {
+    return climbCode >= 1 && climbCode < int(std::size(climbChanges));
+}
 
 }  // namespace
 
@@ -37,34 +44,16 @@ Segment::Segment(Segment* parentSegment, int turnCode, int climbCode, int indexI
       index(indexInSegments),
       birthTick(scoreTick),
       endTick(scoreTick + 1),
-      note(std::uint8_t(noteNumber & 0xFF)) {
-    float baseHeading = 0.0f;
-    float baseClimb = 0.0f;
-    if (parentSegment) {
-        startX = parentSegment->endX;
-        startY = parentSegment->endY;
-        startZ = parentSegment->endZ;
-        baseHeading = parentSegment->heading;
-        baseClimb = parentSegment->climb;
-        depth = parentSegment->depth + 1;
-        length = float(double(parentSegment->length) * double(generationShrink));
-        turnBalance = parentSegment->turnBalance;
-    } else {
-        startX = startY = startZ = 0.0f;
-        length = seedLength;
-        turnBalance = 0;
-    }
+      note(std::uint8_t(noteNumber & noteByteMask)) {
+    continueFrom(parentSegment);
 
-    const bool knownTurn = turnCode >= 1 && turnCode <= 10;
-    const Turn turn = knownTurn ? turns[turnCode] : Turn{};
-    heading = float(double(baseHeading) + double(turn.headingChange));
+    const Turn turn = isKnownTurn(turnCode) ? turns[turnCode] : Turn{};
+    heading = float(double(heading) + double(turn.headingChange));
     if (parentSegment && isBranchDirection(turnCode)) {
         *parentSegment->linkForDirection(turnCode) = this;
         turnBalance += turn.turnWeight;
     }
-
-    const bool knownClimb = climbCode >= 1 && climbCode <= 5;
-    climb = float(double(baseClimb) + double(knownClimb ? climbChanges[climbCode] : 0.0f));
+    climb = float(double(climb) + double(isKnownClimb(climbCode) ? climbChanges[climbCode] : 0.0f));
 
     // Each shortening is stored in single precision before the next one.
     for (int i = std::abs(turnBalance); i > 0; --i)
@@ -74,6 +63,24 @@ Segment::Segment(Segment* parentSegment, int turnCode, int climbCode, int indexI
     endX = float(double(startX) + std::sin(double(heading)) * double(length));
     endY = float(double(startY) + std::cos(double(heading)) * double(length));
     endZ = float(double(startZ) + double(climb));
+}
+
+void Segment::continueFrom(const Segment* parentSegment) {
+    if (!parentSegment) {
+        startX = startY = startZ = 0.0f;
+        heading = climb = 0.0f;
+        length = seedLength;
+        turnBalance = 0;
+        return;
+    }
+    startX = parentSegment->endX;
+    startY = parentSegment->endY;
+    startZ = parentSegment->endZ;
+    heading = parentSegment->heading;
+    climb = parentSegment->climb;
+    depth = parentSegment->depth + 1;
+    length = float(double(parentSegment->length) * double(generationShrink));
+    turnBalance = parentSegment->turnBalance;
 }
 
 Segment** Segment::linkForDirection(int direction) {

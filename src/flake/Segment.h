@@ -23,6 +23,8 @@ enum TurnCode : int {
 };
 
 constexpr int climbLevel = 3;  // the climb code the growth step always uses: no change
+// A segment keeps the low eight bits of the note that grew it.
+constexpr int noteByteMask = 0xFF;
 // A segment this deep or deeper takes no further children.
 constexpr int maxGrowingDepth = 20;
 
@@ -62,6 +64,9 @@ public:
 
 private:
     Segment** linkForDirection(int direction);
+    // Start point, depth, length and turn balance from the parent, or those of a seed arm;
+    // heading and climb start as the parent's.
+    void continueFrom(const Segment* parentSegment);
 };
 
 // Empty child links of `segment`, 0 to 5; 0 for none.

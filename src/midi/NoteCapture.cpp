@@ -2,22 +2,24 @@
 #include "midi/NoteCapture.h"
 
 #include "midi/Voice.h"
+#include "platform/MidiMessage.h"
 
 namespace vesk::midi {
 
 namespace {
 
-constexpr int sustainController = 64;
-constexpr int pedalDownFrom = 64;  // values above 63 press the pedal
-constexpr int pedalDownValue = 127;
-constexpr int pedalUpValue = 0;
+using platform::byteMask;
+using platform::statusKind;
+
 constexpr std::uint32_t flashBackground = 0xFF7F0000u;
 constexpr std::uint32_t darkBackground = 0xFF000000u;
 
-bool isControlChange(int status) { return status >= 0xB0 && status <= 0xBF; }
-bool isNoteOn(int status, int data2) { return status >= 0x90 && status <= 0x9F && data2 > 0; }
+bool isControlChange(int status) { return statusKind(status) == platform::controlChangeStatus; }
+bool isNoteOn(int status, int data2) {
+    return statusKind(status) == platform::noteOnStatus && data2 > 0;
+}
 bool isRelease(int status, int data1, int data2) {
-    return ((status >= 0x80 && status <= 0x8F) || data2 == 0) && data1 != 0;
+    return (statusKind(status) == platform::noteOffStatus || data2 == 0) && data1 != 0;
 }
 
 void append(std::array<std::uint8_t, noteQueueCapacity>& queue, int& count, std::uint8_t note,
@@ -66,18 +68,18 @@ void NoteInbox::clear() {
 }
 
 void captureEvent(Capture& capture, int data1, int data2, int status) {
-    data1 &= 0xFF;
-    data2 &= 0xFF;
-    status &= 0xFF;
+    data1 &= byteMask;
+    data2 &= byteMask;
+    status &= byteMask;
     if (isControlChange(status)) {
-        if (data1 != sustainController) return;
-        const bool down = data2 >= pedalDownFrom;
+        if (data1 != platform::sustainController) return;
+        const bool down = data2 >= platform::switchOnFrom;
         sendVoicePedal(capture.output, down);
         PerformanceState& s = capture.state;
         if (s.pedalIndex + 1 >= pedalLogCapacity) return;
         ++s.pedalIndex;
         s.pedalTicks[std::size_t(s.pedalIndex)] = s.scoreTick;
-        s.pedalValues[std::size_t(s.pedalIndex)] = down ? pedalDownValue : pedalUpValue;
+        s.pedalValues[std::size_t(s.pedalIndex)] = down ? pedalLogPressed : pedalLogReleased;
         return;
     }
     if (isNoteOn(status, data2)) {
@@ -88,9 +90,9 @@ void captureEvent(Capture& capture, int data1, int data2, int status) {
 }
 
 void onMidiInput(Capture& capture, const SetBackground& setBackground, std::uint32_t message) {
-    const int status = int(message & 0xFF);
-    const int data1 = int((message >> 8) & 0xFF);
-    const int data2 = int((message >> 16) & 0xFF);
+    const int status = int(message & byteMask);
+    const int data1 = int((message >> platform::firstDataShift) & byteMask);
+    const int data2 = int((message >> platform::secondDataShift) & byteMask);
     if (!capture.state.finaleStarted) {
         captureEvent(capture, data1, data2, status);
         return;

@@ -10,10 +10,18 @@ namespace vesk::midi {
 
 namespace {
 
-constexpr int startTempoBpm = 120;
-constexpr std::uint32_t startUsPerQuarter = 500000;
+using namespace platform;  // the message bytes
+
 constexpr int setTempoType = 0x51;
 constexpr std::int64_t latestDeadlineUs = std::numeric_limits<std::int64_t>::max() / 4;
+constexpr std::int64_t msPerMinute = 60000;
+constexpr std::uint32_t usPerMinute = 60000000u;
+constexpr int usPerMs = 1000;
+// A meta event's length follows its status and type bytes; an escape's, its status byte.
+constexpr int metaHeadLength = 2;
+constexpr int escapeHeadLength = 1;
+// Program change and channel pressure carry one data byte; the second goes out as 0.
+constexpr int statusAndOneDataByte = 2;
 
 }  // namespace
 
@@ -40,7 +48,7 @@ void Sequencer::startLoaded() {
     usPerQuarter_ = startUsPerQuarter;
     elapsedScaled_ = 0;
     sounding_.reset();
-    timerPeriodMs_ = unsigned(60000 / (file_.division * startTempoBpm));
+    timerPeriodMs_ = unsigned(msPerMinute / (file_.division * startTempoBpm));
     platform::OneShotTimers& timers = platform_.timers();
     if (timerPeriodMs_ < timers.minimumPeriodMs()) {
         showError(platform_.modalUi(), SmfError::TimerTooSlow);
@@ -51,7 +59,7 @@ void Sequencer::startLoaded() {
     if (!readVariableLength(file_, pos)) return;  // an empty track: nothing to play
     file_.readPos = pos;
 
-    originUs_ = timers.nowUs() + std::int64_t(timerPeriodMs_) * 1000;
+    originUs_ = timers.nowUs() + std::int64_t(timerPeriodMs_) * usPerMs;
     std::uint64_t generation;
     {
         std::lock_guard lock(timerMutex_);
@@ -86,123 +94,127 @@ void Sequencer::onPlayTimer(std::uint64_t generation) {
         std::lock_guard lock(timerMutex_);
         if (generation != generation_) return;  // a firing of a playback that was stopped
     }
-    const int end = file_.readEnd();
-    const bool cutOff = file_.trackEnd > file_.smfLength;
-    if (file_.readPos >= end || state_.finaleStarted) {
-        if (file_.readPos >= end && cutOff) releaseSoundingNotes();
-        stopPlayback();
+    const bool trackDone = file_.readPos >= file_.readEnd();
+    if (trackDone || state_.finaleStarted) {
+        endPlayback(trackDone && trackCutOff() ? SoundingNotes::Release : SoundingNotes::Keep);
         return;
     }
-    for (;;) {
-        const Played played = playEvent();
-        if (played == Played::Undefined) {
-            // Playback stops where it is; the box belongs to the window thread.
-            showErrorOnWindowThread(SmfError::UndefinedEvent);
-            return;
-        }
-        if (played == Played::CutOff || (file_.readPos >= end && cutOff)) {
-            releaseSoundingNotes();
-            stopPlayback();
-            return;
-        }
-        if (file_.readPos >= end) {
-            stopPlayback();
-            return;
-        }
-        int pos = file_.readPos;
-        const auto delta = readVariableLength(file_, pos);
-        if (!delta) {
-            releaseSoundingNotes();
-            stopPlayback();
-            return;
-        }
-        file_.readPos = pos;
-        // A set-tempo just played already counts for this delta.
-        elapsedScaled_ += static_cast<unsigned __int128>(*delta) * usPerQuarter_;
-        if (*delta == 0 && file_.readPos < end) continue;  // same tick: same firing
+    Next next;
+    do next = playAndAdvance();
+    while (next == Next::SameTick);
+    if (next == Next::Wait) armNextEvent(generation);
+}
 
-        const unsigned __int128 sinceFirst = elapsedScaled_ / unsigned(file_.division);
-        const std::int64_t deadline =
-            sinceFirst > static_cast<unsigned __int128>(latestDeadlineUs - originUs_)
-                ? latestDeadlineUs
-                : originUs_ + std::int64_t(sinceFirst);
-        if (!arm(deadline, generation)) showErrorOnWindowThread(SmfError::TimerTooSlow);
-        return;
+Sequencer::Next Sequencer::playAndAdvance() {
+    const int end = file_.readEnd();
+    const Played played = playEvent();
+    if (played == Played::Undefined) {
+        // Playback stops where it is; the box belongs to the window thread.
+        showErrorOnWindowThread(SmfError::UndefinedEvent);
+        return Next::Done;
     }
+    if (played == Played::CutOff || (file_.readPos >= end && trackCutOff())) {
+        endPlayback(SoundingNotes::Release);
+        return Next::Done;
+    }
+    if (file_.readPos >= end) {
+        endPlayback(SoundingNotes::Keep);
+        return Next::Done;
+    }
+    int pos = file_.readPos;
+    const auto delta = readVariableLength(file_, pos);
+    if (!delta) {
+        endPlayback(SoundingNotes::Release);
+        return Next::Done;
+    }
+    file_.readPos = pos;
+    // A set-tempo just played already counts for this delta.
+    elapsedScaled_ += static_cast<unsigned __int128>(*delta) * usPerQuarter_;
+    return *delta == 0 && file_.readPos < end ? Next::SameTick : Next::Wait;
+}
+
+void Sequencer::armNextEvent(std::uint64_t generation) {
+    const unsigned __int128 sinceFirst = elapsedScaled_ / unsigned(file_.division);
+    const std::int64_t deadline =
+        sinceFirst > static_cast<unsigned __int128>(latestDeadlineUs - originUs_)
+            ? latestDeadlineUs
+            : originUs_ + std::int64_t(sinceFirst);
+    if (!arm(deadline, generation)) showErrorOnWindowThread(SmfError::TimerTooSlow);
+}
+
+void Sequencer::endPlayback(SoundingNotes notes) {
+    if (notes == SoundingNotes::Release) releaseSoundingNotes();
+    stopPlayback();
 }
 
 Sequencer::Played Sequencer::playEvent() {
-    const int end = file_.readEnd();
     const int p = file_.readPos;
-    if (p >= end) return Played::CutOff;
+    if (p >= file_.readEnd()) return Played::CutOff;
     const int status = file_.at(p);
-    const int channel = status & 0x0F;
-    auto has = [&](int bytes) { return p + bytes <= end; };
-    auto data = [&](int k) { return int(file_.at(p + k)); };
-    Capture capture{inbox_, state_, output_};
-
-    switch (status >> 4) {
-    case 0x8:
-    case 0x9: {
-        if (!has(3)) return Played::CutOff;
-        const int note = data(1), velocity = data(2);
-        const bool on = (status >> 4) == 0x9;
-        // A note-off goes out with release velocity 0.
-        sendShort(status, note, on ? velocity : 0);
-        sounding_.set(std::size_t(channel * 128 + (note & 0x7F)), on && velocity > 0);
-        if (channel == file_.listenChannel) captureEvent(capture, note, velocity, status);
-        file_.readPos = p + 3;
-        return Played::Played;
-    }
-    case 0xA:
-    case 0xB:
-    case 0xE:
-        if (!has(3)) return Played::CutOff;
-        sendShort(status, data(1), data(2));
-        file_.readPos = p + 3;
-        return Played::Played;
-    case 0xC:
-    case 0xD:
-        if (!has(2)) return Played::CutOff;
-        sendShort(status, data(1));
-        file_.readPos = p + 2;
-        return Played::Played;
-    default:
-        break;
-    }
-
-    if (status == 0xF0) {
-        // The length field is read past; the message runs to the first 0xF7.
-        int q = p + 1;
-        if (!readVariableLength(file_, q)) return Played::CutOff;
-        int f7 = q;
-        while (f7 < end && file_.at(f7) != 0xF7) ++f7;
-        if (f7 >= end) return Played::CutOff;
-        std::vector<std::uint8_t> message;
-        message.reserve(std::size_t(f7 - q + 2));
-        message.push_back(0xF0);
-        for (int i = q; i <= f7; ++i) message.push_back(file_.at(i));
-        sendSysEx(message);
-        file_.readPos = f7 + 1;
-        return Played::Played;
-    }
-    if (status == 0xF7 || status == 0xFF) {
-        const bool meta = status == 0xFF;
-        int q = p + (meta ? 2 : 1);
-        if (meta && !has(2)) return Played::CutOff;
-        const auto length = readVariableLength(file_, q);
-        if (!length || std::int64_t(q) + *length > end) return Played::CutOff;
-        if (meta) {
-            applyMetaEvent(p + 1, q, *length);
-        } else if (*length > 0) {
-            sendSysEx(std::span<const std::uint8_t>(file_.smfBuffer.get() + q, *length));
-        }
-        file_.readPos = q + int(*length);
-        return Played::Played;
-    }
+    if (status >= noteOffStatus && status < sysExStatus) return playChannelMessage(p, status);
+    if (status == sysExStatus) return playSysEx(p);
+    if (status == escapeStatus || status == metaStatus) return playEscapeOrMeta(p, status);
     // A data byte where a status is due (running status), or a system message that has
     // no place in a file.
     return Played::Undefined;
+}
+
+Sequencer::Played Sequencer::playChannelMessage(int p, int status) {
+    const int length = shortMessageLength(std::uint8_t(status));
+    if (p + length > file_.readEnd()) return Played::CutOff;
+    const int data1 = file_.at(p + 1);
+    const int data2 = length > statusAndOneDataByte ? file_.at(p + 2) : 0;
+    const int kind = statusKind(status);
+    if (kind == noteOnStatus || kind == noteOffStatus)
+        playNote(status, data1, data2);
+    else
+        sendShort(status, data1, data2);
+    file_.readPos = p + length;
+    return Played::Played;
+}
+
+void Sequencer::playNote(int status, int note, int velocity) {
+    const int channel = statusChannel(status);
+    const bool on = statusKind(status) == noteOnStatus;
+    // A note-off goes out with release velocity 0.
+    sendShort(status, note, on ? velocity : 0);
+    sounding_.set(std::size_t(channel * noteNumberCount + (note & dataMask)), on && velocity > 0);
+    if (channel != file_.listenChannel) return;
+    Capture capture{inbox_, state_, output_};
+    captureEvent(capture, note, velocity, status);
+}
+
+Sequencer::Played Sequencer::playSysEx(int p) {
+    const int end = file_.readEnd();
+    // The length field is read past; the message runs to the first end byte.
+    int q = p + 1;
+    if (!readVariableLength(file_, q)) return Played::CutOff;
+    int last = q;
+    while (last < end && file_.at(last) != sysExEnd) ++last;
+    if (last >= end) return Played::CutOff;
+    std::vector<std::uint8_t> message;
+    message.reserve(std::size_t(last - q + 2));
+    message.push_back(std::uint8_t(sysExStatus));
+    for (int i = q; i <= last; ++i) message.push_back(file_.at(i));
+    sendSysEx(message);
+    file_.readPos = last + 1;
+    return Played::Played;
+}
+
+Sequencer::Played Sequencer::playEscapeOrMeta(int p, int status) {
+    const bool meta = status == metaStatus;
+    const int headLength = meta ? metaHeadLength : escapeHeadLength;
+    if (p + headLength > file_.readEnd()) return Played::CutOff;
+    int q = p + headLength;
+    const auto length = readVariableLength(file_, q);
+    if (!length || std::int64_t(q) + *length > file_.readEnd()) return Played::CutOff;
+    if (meta) {
+        applyMetaEvent(p + 1, q, *length);
+    } else if (*length > 0) {
+        sendSysEx(std::span<const std::uint8_t>(file_.smfBuffer.get() + q, *length));
+    }
+    file_.readPos = q + int(*length);
+    return Played::Played;
 }
 
 void Sequencer::applyMetaEvent(int typePos, int dataPos, std::uint32_t length) {
@@ -213,7 +225,7 @@ void Sequencer::applyMetaEvent(int typePos, int dataPos, std::uint32_t length) {
     // A tempo of 0 would give quarters of no length: the tempo stays as it was.
     if (usPerQuarter == 0) return;
     usPerQuarter_ = usPerQuarter;
-    tempoBpm_ = int(60000000u / usPerQuarter);
+    tempoBpm_ = int(usPerMinute / usPerQuarter);
 }
 
 void Sequencer::sendSysEx(std::span<const std::uint8_t> message) {
@@ -221,13 +233,16 @@ void Sequencer::sendSysEx(std::span<const std::uint8_t> message) {
 }
 
 void Sequencer::sendShort(int status, int data1, int data2) {
-    if (output_) output_->sendShort(std::uint32_t(status) | std::uint32_t(data1) << 8 | std::uint32_t(data2) << 16);
+    if (output_)
+        output_->sendShort(std::uint32_t(status) | std::uint32_t(data1) << firstDataShift |
+                           std::uint32_t(data2) << secondDataShift);
 }
 
 void Sequencer::releaseSoundingNotes() {
-    for (int channel = 0; channel < 16; ++channel)
-        for (int note = 0; note < 128; ++note)
-            if (sounding_.test(std::size_t(channel * 128 + note))) sendShort(0x80 | channel, note, 0);
+    for (int channel = 0; channel < channelCount; ++channel)
+        for (int note = 0; note < noteNumberCount; ++note)
+            if (sounding_.test(std::size_t(channel * noteNumberCount + note)))
+                sendShort(noteOffStatus | channel, note, 0);
     sounding_.reset();
 }
 

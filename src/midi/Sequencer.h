@@ -14,9 +14,14 @@
 #include "midi/NoteCapture.h"
 #include "midi/SceneBackground.h"
 #include "midi/SmfFile.h"
+#include "platform/MidiMessage.h"
 #include "platform/Platform.h"
 
 namespace vesk::midi {
+
+// Until a file sets its tempo it plays at 120 quarters a minute.
+constexpr int startTempoBpm = 120;
+constexpr std::uint32_t startUsPerQuarter = 500000;
 
 class Sequencer {
 public:
@@ -53,9 +58,23 @@ public:
 
 private:
     enum class Played { Played, Undefined, CutOff };
+    // What the firing does after an event: play the next one (same tick), wait for the
+    // next deadline, or nothing more (playback has ended or stopped on an error).
+    enum class Next { SameTick, Wait, Done };
+    enum class SoundingNotes { Keep, Release };
 
     void onPlayTimer(std::uint64_t generation);
+    // Plays the event at the read position and reads the delta time after it.
+    Next playAndAdvance();
+    void armNextEvent(std::uint64_t generation);
+    void endPlayback(SoundingNotes notes);
+    bool trackCutOff() const { return file_.trackEnd > file_.smfLength; }
+
     Played playEvent();
+    Played playChannelMessage(int pos, int status);
+    void playNote(int status, int note, int velocity);
+    Played playSysEx(int pos);
+    Played playEscapeOrMeta(int pos, int status);
     void applyMetaEvent(int typePos, int dataPos, std::uint32_t length);
     void sendSysEx(std::span<const std::uint8_t> message);
     void sendShort(int status, int data1, int data2 = 0);
@@ -71,7 +90,7 @@ private:
     platform::Platform& platform_;
     platform::MidiOutput* output_;
 
-    std::atomic<int> tempoBpm_{120};
+    std::atomic<int> tempoBpm_{startTempoBpm};
     unsigned timerPeriodMs_ = 0;
     std::atomic<bool> playing_{false};
     std::atomic<std::int64_t> lastDeadlineUs_{0};
@@ -81,8 +100,9 @@ private:
     // only when a deadline is taken, so no rounding accumulates).
     std::int64_t originUs_ = 0;
     unsigned __int128 elapsedScaled_ = 0;
-    std::uint32_t usPerQuarter_ = 500000;
-    std::bitset<16 * 128> sounding_;  // channel * 128 + note, as the file left them
+    std::uint32_t usPerQuarter_ = startUsPerQuarter;
+    // channel * 128 + note, as the file left them
+    std::bitset<platform::channelCount * platform::noteNumberCount> sounding_;
 
     std::mutex timerMutex_;  // guards generation_ and playTimerId_ between the two threads
     std::uint64_t generation_ = 0;

@@ -6,6 +6,22 @@
 
 namespace vesk::midi {
 
+namespace {
+
+// Where the header keeps what is checked: the format's low byte (its high byte is not
+// looked at), the division (big-endian, top bit set for SMPTE time), and the first track
+// chunk's length (big-endian), which ends the header.
+constexpr int formatLowByteAt = 9;
+constexpr int divisionAt = 12;
+constexpr int trackLengthAt = 18;
+constexpr int smpteDivisionFrom = 0x8000;
+constexpr int byteValues = 256;
+// A variable-length number: seven bits a byte, the top bit set on every byte but the last.
+constexpr std::uint8_t moreBytesFlag = 0x80;
+constexpr std::uint32_t valuesPerByte = 128;
+
+}  // namespace
+
 int SmfFile::readEnd() const {
     if (!smfBuffer) return 0;
     return int(std::min<std::int64_t>(trackEnd, smfLength));
@@ -24,12 +40,12 @@ void freeSmfBuffer(SmfFile& file) {
 std::optional<SmfError> parseSmfHeader(SmfFile& file) {
     if (!file.smfBuffer || file.smfLength < smfHeaderLength) return SmfError::Format;
     const std::uint8_t* b = file.smfBuffer.get();
-    if (b[9] != 0) return SmfError::Format;
-    const int division = b[12] * 256 + b[13];
-    if (division >= 0x8000 || division == 0) return SmfError::Format;
+    if (b[formatLowByteAt] != 0) return SmfError::Format;
+    const int division = b[divisionAt] * byteValues + b[divisionAt + 1];
+    if (division >= smpteDivisionFrom || division == 0) return SmfError::Format;
     file.division = division;
-    const std::uint32_t length = std::uint32_t(b[18]) << 24 | std::uint32_t(b[19]) << 16 |
-                                 std::uint32_t(b[20]) << 8 | std::uint32_t(b[21]);
+    std::uint32_t length = 0;
+    for (int i = trackLengthAt; i < smfHeaderLength; ++i) length = length * byteValues + b[i];
     file.trackEnd = smfHeaderLength + std::int64_t(length);
     file.readPos = smfHeaderLength;
     return std::nullopt;
@@ -42,11 +58,11 @@ std::optional<std::uint32_t> readVariableLength(const SmfFile& file, int& pos) {
     for (;;) {
         if (p < 0 || p >= end) return std::nullopt;
         const std::uint8_t byte = file.at(p++);
-        if (!(byte & 0x80)) {
+        if (!(byte & moreBytesFlag)) {
             value += byte;
             break;
         }
-        value = (value + (byte - 0x80u)) * 128u;
+        value = (value + (byte - moreBytesFlag)) * valuesPerByte;
     }
     pos = p;
     return value;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/MidiMessage.h"
+
 namespace vesk::midi {
 
 namespace {
@@ -130,7 +132,7 @@ bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBack
     for (;;) {
         opened.reset(std::fopen(file.smfPath.c_str(), "rb"));
         if (!opened) showError(ui, SmfError::FileOpen);
-        if (file.listenChannel < 0 || file.listenChannel > 15) {
+        if (file.listenChannel < 0 || file.listenChannel >= platform::channelCount) {
             opened.reset();
             showChannelError(ui);
         } else if (opened) {

@@ -4,27 +4,24 @@
 
 #include <cstdint>
 
+#include "platform/MidiMessage.h"
+
 namespace vesk::midi {
 namespace {
 
-constexpr std::uint32_t noteOffStatus = 0x80;
-constexpr std::uint32_t noteOnStatus = 0x90;
-constexpr std::uint32_t controlChangeStatus = 0xB0;
-constexpr std::uint32_t programChangeStatus = 0xC0;
+using platform::controlChangeStatus;
+using platform::noteOffStatus;
+using platform::noteOnStatus;
+using platform::programChangeStatus;
 
-constexpr std::uint32_t bankSelectCoarse = 0x00;
-constexpr std::uint32_t bankSelectFine = 0x20;
-constexpr std::uint32_t sustainPedal = 0x40;
-constexpr std::uint32_t effect1Depth = 91;
-constexpr std::uint32_t controller74 = 74;
-constexpr std::uint32_t controller72 = 72;
-constexpr std::uint32_t pedalDownValue = 0x7F;
-constexpr std::uint32_t effect1DepthValue = 0x7F;
-constexpr std::uint32_t controller74Value = 53;
-constexpr std::uint32_t controller72Value = 96;
-
-constexpr int highestNote = 127;
-constexpr int octave = 12;
+constexpr int bankSelectCoarse = 0x00;
+constexpr int bankSelectFine = 0x20;
+constexpr int effect1Depth = 91;
+constexpr int controller74 = 74;
+constexpr int controller72 = 72;
+constexpr int controller74Value = 53;
+constexpr int controller72Value = 96;
+constexpr int pedalUpValue = 0;
 
 // Registers of the velocity table: Low below 60, Middle 60..71, High 72 and above.
 constexpr int middleRegisterFirst = 60;
@@ -44,10 +41,12 @@ constexpr VelocityRow middleRow{40, 63, 72};
 constexpr VelocityRow windDownRow{88, 88, 88};  // the wind-down's notes come loud again
 constexpr VelocityRow quietRow{24, 47, 56};
 
-void send(platform::MidiOutput* output, std::uint32_t status, std::uint32_t data1,
-          std::uint32_t data2 = 0) {
+// Data bytes keep their low seven bits, so nothing spills into the status byte.
+void send(platform::MidiOutput* output, int status, int data1, int data2 = 0) {
     if (!output) return;
-    output->sendShort(status | (data1 & 0x7Fu) << 8 | (data2 & 0x7Fu) << 16);
+    output->sendShort(std::uint32_t(status) |
+                      std::uint32_t(data1 & platform::dataMask) << platform::firstDataShift |
+                      std::uint32_t(data2 & platform::dataMask) << platform::secondDataShift);
 }
 
 const VelocityRow& velocityRow(const PerformanceState& state) {
@@ -63,7 +62,9 @@ const VelocityRow& velocityRow(const PerformanceState& state) {
 int foldNoteIntoRange(int note) {
     // In 64 bits so that even the most negative int folds without overflow.
     std::int64_t n = note;
-    if (n > highestNote) n -= octave * ((n - highestNote + octave - 1) / octave);
+    constexpr int highest = platform::highestNoteNumber;
+    constexpr int octave = semitonesPerOctave;
+    if (n > highest) n -= octave * ((n - highest + octave - 1) / octave);
     if (n < 0) n += octave * ((-n + octave - 1) / octave);
     return int(n);
 }
@@ -71,19 +72,20 @@ int foldNoteIntoRange(int note) {
 void selectVoiceProgram(platform::MidiOutput* output, int program) {
     send(output, controlChangeStatus, bankSelectCoarse, 0);
     send(output, controlChangeStatus, bankSelectFine, 0);
-    send(output, programChangeStatus, std::uint32_t(program));
+    send(output, programChangeStatus, program);
 }
 
 void voiceNoteOff(platform::MidiOutput* output, int note) {
-    send(output, noteOffStatus, std::uint32_t(foldNoteIntoRange(note)), 0);
+    send(output, noteOffStatus, foldNoteIntoRange(note), 0);
 }
 
 void sendVoicePedal(platform::MidiOutput* output, bool down) {
-    send(output, controlChangeStatus, sustainPedal, down ? pedalDownValue : 0);
+    send(output, controlChangeStatus, platform::sustainController,
+         down ? platform::controllerFull : pedalUpValue);
 }
 
 void setVoiceControllers(platform::MidiOutput* output) {
-    send(output, controlChangeStatus, effect1Depth, effect1DepthValue);
+    send(output, controlChangeStatus, effect1Depth, platform::controllerFull);
     send(output, controlChangeStatus, controller74, controller74Value);
     send(output, controlChangeStatus, controller72, controller72Value);
 }
@@ -97,8 +99,7 @@ int voiceVelocity(const PerformanceState& state, int note) {
 }
 
 void playVoiceNote(platform::MidiOutput* output, const PerformanceState& state, int note) {
-    send(output, noteOnStatus, std::uint32_t(foldNoteIntoRange(note)),
-         std::uint32_t(voiceVelocity(state, note)));
+    send(output, noteOnStatus, foldNoteIntoRange(note), voiceVelocity(state, note));
 }
 
 }  // namespace vesk::midi

@@ -9,6 +9,13 @@
 
 namespace vesk::midi {
 
+// The finale mirrors pitches within their octave and raises them by one; the voice folds
+// out-of-range notes back by whole octaves.
+constexpr int semitonesPerOctave = 12;
+// The voice's own program, set at every reset; only the finale's opening note borrows
+// another one for a while.
+constexpr int voiceProgram = 0;
+
 // Note numbers outside 0..127 (the mirrored replay reflects pitches around the keyboard
 // and can ask for 140, or for a negative note) are moved by whole octaves into 0..127:
 // down until at most 127, or up until at least 0, by as few octaves as reach the range.

@@ -19,7 +19,6 @@ constexpr float circleShift = 0.05f;
 constexpr int circleRadiusFactor[3] = {14, 12, 10};
 constexpr int stageRadiusBase = 10;
 
-constexpr OverlayColour erased = 0;
 constexpr OverlayColour rippleColour = 0x8888FF;  // red 0xFF, green and blue 0x88
 
 void paintStage(const PerformanceState& state, platform::Surface& surface, int stage,
@@ -42,7 +41,7 @@ void paintStage(const PerformanceState& state, platform::Surface& surface, int s
 RippleStep drawRipples(PerformanceState& state, platform::Surface& surface) {
     const int stage = state.rippleStage;
     if (stage < 1 || stage > lastRippleStage) return RippleStep::Drawn;
-    paintStage(state, surface, stage, erased);
+    paintStage(state, surface, stage, overlayErased);
     state.rippleStage = stage + 1;
     if (state.rippleStage == rippleFinished) return RippleStep::Ended;
     paintStage(state, surface, state.rippleStage, rippleColour);

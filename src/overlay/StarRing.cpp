@@ -26,9 +26,6 @@ constexpr float windingTurn = 0.07f;
 // about twice as fast as the outer ones.
 constexpr float turnLagPerDot = 0.0001f;
 
-constexpr float startSpin = 0.02f;
-constexpr int startStep = 1;
-
 // Colours (0x00BBGGRR). Green during the music; in the wind-down the figure fades in
 // four steps as the offset passes -240, -260, -280 and -300.
 constexpr OverlayColour musicGreen = 0x00A000;
@@ -40,7 +37,6 @@ constexpr int fade1Below = -240;
 constexpr int fade2Below = -260;
 constexpr int fade3Below = -280;
 constexpr int fade4Below = -300;
-constexpr OverlayColour erased = 0;
 
 // The finale's drift: the packed word is added to as one 32-bit number, so carries run
 // across the bytes: each add raises red by 2, lowers green by 1, raises blue by 3; each
@@ -115,9 +111,9 @@ void initStarRing(StarRing& ring, PerformanceState& state) {
     }
     for (int pass = 0; pass < windingPasses; ++pass)
         for (int j = 0; j < starDotCount; ++j) ring.ringAngle[j] = windStep(ring.ringAngle[j], windingTurn, j);
-    state.ringSpin = startSpin;
+    state.ringSpin = startRingSpin;
     state.ringOffset = 0;
-    state.ringStep = startStep;
+    state.ringStep = startRingStep;
 }
 
 void drawStarRing(StarRing& ring, PerformanceState& state, platform::Surface& surface) {
@@ -126,7 +122,7 @@ void drawStarRing(StarRing& ring, PerformanceState& state, platform::Surface& su
     // drawn leaves a hole in that one; the figure's look includes those holes.
     for (int i = 0; i < starDotCount; ++i) {
         paintDot(surface, state, std::int64_t(ring.ringRadius[i]) + ring.ringPrevOffset,
-                 ring.ringAngle[i], erased);
+                 ring.ringAngle[i], overlayErased);
         ring.ringAngle[i] = windStep(ring.ringAngle[i], state.ringSpin, i);
         paintDot(surface, state, std::int64_t(ring.ringRadius[i]) + state.ringOffset,
                  ring.ringAngle[i], ring.ringColour);

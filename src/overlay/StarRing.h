@@ -13,6 +13,8 @@
 namespace vesk::overlay {
 
 constexpr int starDotCount = 100;
+// The overlay erases by painting black over what it drew.
+constexpr platform::OverlayColour overlayErased = 0;
 
 // The ring's own state; the offset, its step and the spin live in PerformanceState,
 // because the tick driver and the palette switch move them too.

@@ -44,11 +44,7 @@ constexpr double spinSpeedLimit = -0.18;
 // Late in the finale (from the 121st silent tick) every replayed note, and its release,
 // sounds an octave higher.
 constexpr int octaveUpFromTick = 121;
-constexpr int octave = 12;
-
-// The pedal log's values: 127 pressed, 0 released.
-constexpr int pedalPressedValue = 127;
-constexpr int pedalReleasedValue = 0;
+constexpr int octave = midi::semitonesPerOctave;
 
 bool forward(const PerformanceState& state) {
     return state.replayMode == ReplayMode::ForwardMirrored;
@@ -108,10 +104,10 @@ void replayPedal(PerformanceState& state, platform::MidiOutput* output) {
     const int k = state.pedalIndex;
     if (k < 0 || k >= pedalLogCapacity || state.pedalTicks[k] != state.scoreTick) return;
     if (forward(state)) {
-        midi::sendVoicePedal(output, state.pedalValues[k] == pedalPressedValue);
+        midi::sendVoicePedal(output, state.pedalValues[k] == pedalLogPressed);
         ++state.pedalIndex;
     } else {
-        midi::sendVoicePedal(output, state.pedalValues[k] == pedalReleasedValue);
+        midi::sendVoicePedal(output, state.pedalValues[k] == pedalLogReleased);
         --state.pedalIndex;
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "flake/Segment.h"
+#include "midi/Voice.h"
 #include "state/PerformanceState.h"
 #include "platform/MessageLoop.h"
 #include "platform/MidiOutput.h"
@@ -18,7 +19,7 @@ namespace vesk {
 // wind-down plays it once more near its end, and the restart releases it again.
 constexpr int finaleOpeningNote = 30;
 constexpr int finaleOpeningProgram = 100;
-constexpr int replayProgram = 0;
+constexpr int replayProgram = midi::voiceProgram;
 
 // Program 100 and its long note 30 on the voice (`output` null: no device).
 void playFinaleOpening(const PerformanceState& state, platform::MidiOutput* output);

@@ -13,9 +13,30 @@ namespace {
 // Far to the right of every display mode the set-up can choose.
 constexpr int pointerAwayX = 1500;
 constexpr int pointerAwayY = 0;
-constexpr int seedArmNote = 72;
 // The first pedal entries a reset clears; later ones keep what earlier performances left.
 constexpr int pedalEntriesCleared = 255;
+
+// A scene that could not be built still gets a flake: it grows, colours and comes apart
+// as ever, only nothing shows it. Segment i owns faces 2i and 2i + 1, so the flake starts
+// on an empty mesh (a set-up that failed early left the last one). False after the box
+// when the arms could not be grown.
+bool growSeedArms(Vesk& vesk) {
+    PerformanceState& s = vesk.state;
+    if (!vesk.scene.flakeMesh || vesk.scene.flakeMesh->faceCount() != 0)
+        vesk.scene.flakeMesh = std::make_shared<retained::MeshBuilder>();
+    retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
+    for (int arm = 0; arm < flake::seedArmCount; ++arm) {
+        if (!flake::growAndMesh(s.flake, mesh, vesk.random, flake::seedArmNote, s.scoreTick)) {
+            vesk.platform.modalUi().showMessageBox(scene::noSceneText, platform::BoxOwner::Window);
+            return false;
+        }
+        ++s.flake.meshSegmentCount;
+    }
+    // The seed arms are not counted at depth 0.
+    s.flake.depthPopulation.fill(0);
+    scene::initColours(s, mesh);
+    return true;
+}
 
 }  // namespace
 
@@ -45,25 +66,10 @@ bool resetPerformance(Vesk& vesk) {
     s.noteOffCount = 0;
     vesk.inbox.clear();
 
-    midi::selectVoiceProgram(vesk.output(), 0);
+    midi::selectVoiceProgram(vesk.output(), midi::voiceProgram);
     midi::setVoiceControllers(vesk.output());
 
-    // A scene that could not be built still gets a flake: it grows, colours and comes
-    // apart as ever, only nothing shows it. Segment i owns faces 2i and 2i + 1, so the
-    // flake starts on an empty mesh (a set-up that failed early left the last one).
-    if (!vesk.scene.flakeMesh || vesk.scene.flakeMesh->faceCount() != 0)
-        vesk.scene.flakeMesh = std::make_shared<retained::MeshBuilder>();
-    retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
-    for (int arm = 0; arm < flake::seedArmCount; ++arm) {
-        if (!flake::growAndMesh(s.flake, mesh, vesk.random, seedArmNote, s.scoreTick)) {
-            vesk.platform.modalUi().showMessageBox(scene::noSceneText, platform::BoxOwner::Window);
-            return false;
-        }
-        ++s.flake.meshSegmentCount;
-    }
-    // The seed arms are not counted at depth 0.
-    s.flake.depthPopulation.fill(0);
-    scene::initColours(s, mesh);
+    if (!growSeedArms(vesk)) return false;
 
     s.noteOnQueue.fill(0);
     std::fill_n(s.pedalValues.begin(), pedalEntriesCleared, 0);

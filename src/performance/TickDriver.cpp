@@ -135,6 +135,26 @@ void matchNoteOffs(PerformanceState& s) {
     }
 }
 
+// One segment per queued note. False after the box that stops the tick: the mesh is full,
+// or the flake could not grow.
+bool growQueuedNotes(Vesk& vesk, retained::MeshBuilder& mesh) {
+    PerformanceState& s = vesk.state;
+    platform::ModalUi& ui = vesk.platform.modalUi();
+    for (int i = 0; i < s.noteOnCount; ++i) {
+        if (s.flake.meshSegmentCount >= flake::meshCapacitySegments) {
+            ui.showMessageBox(meshFullText, BoxOwner::Window);
+            return false;
+        }
+        const int note = s.noteOnQueue[std::size_t(i)];
+        if (!flake::growAndMesh(s.flake, mesh, vesk.random, note, s.scoreTick)) {
+            ui.showMessageBox(scene::noSceneText, BoxOwner::Window);
+            return false;
+        }
+        ++s.flake.meshSegmentCount;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool onTick(Vesk& vesk) {
@@ -150,21 +170,10 @@ bool onTick(Vesk& vesk) {
 
     decidePhase(vesk);
 
-    platform::ModalUi& ui = vesk.platform.modalUi();
     // Looked up after the phase: a restart has built a new scene and a new mesh.
     if (!vesk.scene.flakeMesh) vesk.scene.flakeMesh = std::make_shared<retained::MeshBuilder>();
     retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
-    for (int i = 0; i < s.noteOnCount; ++i) {
-        if (s.flake.meshSegmentCount >= flake::meshCapacitySegments) {
-            ui.showMessageBox(meshFullText, BoxOwner::Window);
-            return false;
-        }
-        if (!flake::growAndMesh(s.flake, mesh, vesk.random, s.noteOnQueue[std::size_t(i)], s.scoreTick)) {
-            ui.showMessageBox(scene::noSceneText, BoxOwner::Window);
-            return false;
-        }
-        ++s.flake.meshSegmentCount;
-    }
+    if (!growQueuedNotes(vesk, mesh)) return false;
 
     scene::pulseColours(s, mesh);
     scene::accentNewNotes(s, mesh);

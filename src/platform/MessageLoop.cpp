@@ -41,62 +41,62 @@ std::optional<std::int64_t> MessageLoop::nextTimerDue() const {
 
 bool MessageLoop::getMessage(Message& message) {
     for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!posted_.empty()) {
-                message = posted_.front();
-                posted_.pop_front();
-                return true;
-            }
-            if (quitRequested_) {
-                quitRequested_ = false;
-                exitCode_ = requestedExitCode_;
-                message = {MessageType::Quit, std::uint32_t(exitCode_)};
-                return false;
-            }
-        }
-
+        if (const std::optional<bool> taken = takePostedOrQuit(message)) return *taken;
         // A paint waits for a due timer, but never for two timer messages in a row: a
         // tick that takes longer than the timer's interval still gets its picture.
-        if (paintPending_ && lastWasTimer_) {
-            paintPending_ = false;
-            lastWasTimer_ = false;
-            message = {MessageType::Paint, 0};
-            return true;
-        }
+        if (paintPending_ && lastWasTimer_) return takePaint(message);
+        if (takeDueTimer(message)) return true;
+        if (paintPending_) return takePaint(message);
+        waitForEvents();
+    }
+}
 
-        const std::int64_t now = source_.nowUs();
-        auto due = std::min_element(timers_.begin(), timers_.end(),
-                                    [](const WindowTimer& a, const WindowTimer& b) {
-                                        return a.nextDueUs < b.nextDueUs;
-                                    });
-        if (due != timers_.end() && due->nextDueUs <= now) {
-            // One message however late the timer is; the cadence is kept when it is on time.
-            due->nextDueUs += due->periodUs;
-            if (due->nextDueUs <= now) due->nextDueUs = now + due->periodUs;
-            message = {MessageType::Timer, due->id};
-            lastWasTimer_ = true;
-            return true;
-        }
+std::optional<bool> MessageLoop::takePostedOrQuit(Message& message) {
+    std::lock_guard lock(mutex_);
+    if (!posted_.empty()) {
+        message = posted_.front();
+        posted_.pop_front();
+        return true;
+    }
+    if (!quitRequested_) return std::nullopt;
+    quitRequested_ = false;
+    exitCode_ = requestedExitCode_;
+    message = {MessageType::Quit, std::uint32_t(exitCode_)};
+    return false;
+}
 
-        if (paintPending_) {
-            // Taken as handled on delivery: the window procedure paints or hands it to
-            // defaultProcessing, which validates it.
-            paintPending_ = false;
-            lastWasTimer_ = false;
-            message = {MessageType::Paint, 0};
-            return true;
-        }
+bool MessageLoop::takeDueTimer(Message& message) {
+    const std::int64_t now = source_.nowUs();
+    auto due = std::min_element(timers_.begin(), timers_.end(),
+                                [](const WindowTimer& a, const WindowTimer& b) {
+                                    return a.nextDueUs < b.nextDueUs;
+                                });
+    if (due == timers_.end() || due->nextDueUs > now) return false;
+    // One message however late the timer is; the cadence is kept when it is on time.
+    due->nextDueUs += due->periodUs;
+    if (due->nextDueUs <= now) due->nextDueUs = now + due->periodUs;
+    message = {MessageType::Timer, due->id};
+    lastWasTimer_ = true;
+    return true;
+}
 
-        source_.idle();
-        if (!source_.wait(nextTimerDue())) {
-            // Nothing can ever happen again: the run ends as if quit had been asked for.
-            std::lock_guard lock(mutex_);
-            if (posted_.empty() && !quitRequested_) {
-                quitRequested_ = true;
-                requestedExitCode_ = 0;
-            }
-        }
+bool MessageLoop::takePaint(Message& message) {
+    // Taken as handled on delivery: the window procedure paints or hands it to
+    // defaultProcessing, which validates it.
+    paintPending_ = false;
+    lastWasTimer_ = false;
+    message = {MessageType::Paint, 0};
+    return true;
+}
+
+void MessageLoop::waitForEvents() {
+    source_.idle();
+    if (source_.wait(nextTimerDue())) return;
+    // Nothing can ever happen again: the run ends as if quit had been asked for.
+    std::lock_guard lock(mutex_);
+    if (posted_.empty() && !quitRequested_) {
+        quitRequested_ = true;
+        requestedExitCode_ = 0;
     }
 }
 

@@ -1,8 +1,8 @@
 // The window's message loop, one implementation for every backend: posted messages in
 // order, then the quit request, then at most one message per due window timer, and a
-// paint when nothing else is waiting (but never behind two timer messages in a row). Modal boxes and dialogs run nested loops on it
-// that keep dispatching the window's messages. A backend supplies the clock and the
-// waiting (its own events, virtual or real time) through EventSource.
+// paint when nothing else is waiting (but never behind two timer messages in a row).
+// Modal boxes and dialogs run nested loops on it that keep dispatching the window's
+// messages. A backend supplies the clock and the waiting through EventSource.
 #pragma once
 
 #include <cstdint>
@@ -92,6 +92,14 @@ private:
     };
 
     std::optional<std::int64_t> nextTimerDue() const;
+    // getMessage's sources in their order. A posted message (true) or the quit request
+    // (false), or nothing (none) when neither waits.
+    std::optional<bool> takePostedOrQuit(Message& message);
+    // The message of the window timer due first, if one is due.
+    bool takeDueTimer(Message& message);
+    bool takePaint(Message& message);
+    // Until something may have happened; ends the run when nothing ever can.
+    void waitForEvents();
 
     EventSource& source_;
     WindowHandler* handler_ = nullptr;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/MidiMessage.h"
+
 namespace vesk::platform {
 
 class MidiOutput {
@@ -21,10 +23,11 @@ public:
 // Bytes of a short message by its status: two for program change and channel pressure
 // (0xC0..0xDF) and for 0xF1 and 0xF3, one for the other system messages, three otherwise.
 inline int shortMessageLength(std::uint8_t status) {
-    if (status >= 0xC0 && status <= 0xDF) return 2;
-    if (status == 0xF1 || status == 0xF3) return 2;
-    if (status == 0xF2) return 3;
-    if (status >= 0xF0) return 1;
+    const int kind = statusKind(status);
+    if (kind == programChangeStatus || kind == channelPressureStatus) return 2;
+    if (status == timeCodeQuarterFrameStatus || status == songSelectStatus) return 2;
+    if (status == songPositionStatus) return 3;
+    if (status >= sysExStatus) return 1;
     return 3;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
 namespace vesk::retained {
 
@@ -12,6 +13,26 @@ namespace {
 
 constexpr std::uint32_t opaqueBlack = 0xFF000000u;
 constexpr float infinitelyFar = 0.0f;  // as 1/depth
+
+// What was drawn now, then what the clear erased outside it, cut into at most four bands:
+// no pixel is copied twice, and none outside both rectangles is touched, so the overlay's
+// dots beside the flake survive even between the two.
+void addDirtyRects(std::vector<Rect>& rects, const Rect& drawn, const Rect& erased) {
+    if (!drawn.empty()) rects.push_back(drawn);
+    const Rect overlap = erased.intersected(drawn);
+    if (overlap.empty()) {
+        if (!erased.empty()) rects.push_back(erased);
+        return;
+    }
+    const Rect bands[] = {
+        {erased.left, erased.top, erased.right, overlap.top},
+        {erased.left, overlap.bottom, erased.right, erased.bottom},
+        {erased.left, overlap.top, overlap.left, overlap.bottom},
+        {overlap.right, overlap.top, erased.right, overlap.bottom},
+    };
+    for (const Rect& band : bands)
+        if (!band.empty()) rects.push_back(band);
+}
 
 }  // namespace
 
@@ -44,25 +65,7 @@ void Device::update(PixelView target) {
     if (fullUpdate_) {
         lastUpdateRects_.push_back(bounds);
     } else {
-        // What was drawn now, then what the clear erased outside it, cut into at most four
-        // bands: no pixel is copied twice, and none outside both rectangles is touched,
-        // so the overlay's dots beside the flake survive even between the two.
-        const Rect drawn = drawn_.intersected(bounds);
-        const Rect erased = erased_.intersected(bounds);
-        if (!drawn.empty()) lastUpdateRects_.push_back(drawn);
-        const Rect overlap = erased.intersected(drawn);
-        if (overlap.empty()) {
-            if (!erased.empty()) lastUpdateRects_.push_back(erased);
-        } else {
-            const Rect bands[] = {
-                {erased.left, erased.top, erased.right, overlap.top},
-                {erased.left, overlap.bottom, erased.right, erased.bottom},
-                {erased.left, overlap.top, overlap.left, overlap.bottom},
-                {overlap.right, overlap.top, erased.right, overlap.bottom},
-            };
-            for (const Rect& band : bands)
-                if (!band.empty()) lastUpdateRects_.push_back(band);
-        }
+        addDirtyRects(lastUpdateRects_, drawn_.intersected(bounds), erased_.intersected(bounds));
     }
 
     for (const Rect& r : lastUpdateRects_) {

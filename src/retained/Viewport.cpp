@@ -24,6 +24,11 @@ constexpr float nearestFront = 1e-4f;
 // is only scissored, so shared edges on screen stay exactly shared.
 constexpr float guardBandPixels = 16384.0f;
 constexpr float fullChannel = 255.0f;
+constexpr int redShift = 16;
+constexpr int greenShift = 8;
+constexpr int blueShift = 0;
+// A light shines along its frame's +z.
+constexpr Vector3 lightAxis{0.0f, 0.0f, 1.0f};
 
 struct DirectionalLight {
     Vector3 towardsLight;  // camera space, unit length
@@ -115,8 +120,51 @@ std::uint32_t litColour(Colour colour, const Vector3* v, int count, const Lighti
         intensity[1] += light.green * facing;
         intensity[2] += light.blue * facing;
     }
-    return opaque | scaledChannel(colour, 16, intensity[0]) |
-           scaledChannel(colour, 8, intensity[1]) | scaledChannel(colour, 0, intensity[2]);
+    return opaque | scaledChannel(colour, redShift, intensity[0]) |
+           scaledChannel(colour, greenShift, intensity[1]) |
+           scaledChannel(colour, blueShift, intensity[2]);
+}
+
+// The lights of `scene` and its descendants, directions taken into camera space.
+Lighting sceneLighting(const Frame& scene, const Matrix4& cameraFromWorld) {
+    Lighting lighting;
+    auto collectLights = [&](const Frame& frame, const Matrix4& world) {
+        for (const Light& light : frame.lights()) {
+            if (light.type == LightType::Ambient) {
+                lighting.ambient[0] += light.red;
+                lighting.ambient[1] += light.green;
+                lighting.ambient[2] += light.blue;
+                continue;
+            }
+            // It shines along its frame's +z; faces are lit from the opposite way.
+            const Vector3 along = normalised(cameraFromWorld.transformDirection(
+                normalised(world.transformDirection(lightAxis))));
+            lighting.directional.push_back(
+                {{-along.x, -along.y, -along.z}, light.red, light.green, light.blue});
+        }
+    };
+    forEachFrame(scene, scene.worldTransform(), collectLights);
+    return lighting;
+}
+
+// What every face of one render is drawn with; no lighting: faces keep their colours.
+struct FaceDrawing {
+    View view;
+    RasterTarget target;
+    const Lighting* lighting;
+};
+
+// One face taken into camera space (its vertices left in `camera`), coloured and
+// rasterised; the pixels it covered.
+Rect drawFace(const FaceDrawing& drawing, const CameraTransform& toCamera,
+              const MeshBuilder::Face& face, Vector3* camera) {
+    const int count = std::min<int>(face.vertexCount, MeshBuilder::maxFaceVertices);
+    if (count < 3) return {};
+    for (int i = 0; i < count; ++i) camera[i] = toCamera.apply(face.vertices[i]);
+    const std::uint32_t colour = drawing.lighting
+                                     ? litColour(face.colour, camera, count, *drawing.lighting)
+                                     : opaque | (face.colour & rgbMask);
+    return drawPolygon(drawing.target, drawing.view, camera, count, colour);
 }
 
 }  // namespace
@@ -157,32 +205,15 @@ void Viewport::render(const Frame& scene) {
 
     const Matrix4 cameraFromWorld = camera_->worldTransform().inverseAffine();
     const float scale = halfHeight_ / field_;  // pixels per unit of x/z or y/z
-
-    Lighting lighting;
-    const bool lit = (d.quality_ & quality::lightOn) != 0;
-    auto collectLights = [&](const Frame& frame, const Matrix4& world) {
-        for (const Light& light : frame.lights()) {
-            if (light.type == LightType::Ambient) {
-                lighting.ambient[0] += light.red;
-                lighting.ambient[1] += light.green;
-                lighting.ambient[2] += light.blue;
-            } else {
-                // It shines along its frame's +z; faces are lit from the opposite way.
-                const Vector3 along = normalised(cameraFromWorld.transformDirection(
-                    normalised(world.transformDirection({0.0f, 0.0f, 1.0f}))));
-                lighting.directional.push_back(
-                    {{-along.x, -along.y, -along.z}, light.red, light.green, light.blue});
-            }
-        }
-    };
-    if (lit) forEachFrame(scene, scene.worldTransform(), collectLights);
-
-    const View view{centreX_, centreY_, scale, front, back_, guardBandPixels};
-    const RasterTarget target{d.colour_.data(), d.depth_.data(), d.width_, area_};
-
     // Quality's shade and fill bits are not consulted: faces are always drawn solid and
     // flat, so a quality of 11 (light on, shade mode 3, point fill) draws lit, flat,
     // solid faces, as the flake is meant to look.
+    const bool lit = (d.quality_ & quality::lightOn) != 0;
+    const Lighting lighting = lit ? sceneLighting(scene, cameraFromWorld) : Lighting{};
+    const FaceDrawing drawing{View{centreX_, centreY_, scale, front, back_, guardBandPixels},
+                              RasterTarget{d.colour_.data(), d.depth_.data(), d.width_, area_},
+                              lit ? &lighting : nullptr};
+
     Rect drawn = d.drawn_;
     // Set up once rather than per face: its members' initialisers would otherwise zero it
     // for every face, which cost as much as transforming the face.
@@ -190,16 +221,10 @@ void Viewport::render(const Frame& scene) {
     auto drawVisuals = [&](const Frame& frame, const Matrix4& world) {
         if (frame.visuals().empty()) return;
         const CameraTransform toCamera(world * cameraFromWorld);
-        for (const auto& mesh : frame.visuals()) {
+        for (const auto& mesh : frame.visuals())
             mesh->forEachFace([&](const MeshBuilder::Face& face) {
-                const int count = std::min<int>(face.vertexCount, MeshBuilder::maxFaceVertices);
-                if (count < 3) return;
-                for (int i = 0; i < count; ++i) camera[i] = toCamera.apply(face.vertices[i]);
-                const std::uint32_t colour = lit ? litColour(face.colour, camera, count, lighting)
-                                                 : opaque | (face.colour & rgbMask);
-                drawn = drawn.united(drawPolygon(target, view, camera, count, colour));
+                drawn = drawn.united(drawFace(drawing, toCamera, face, camera));
             });
-        }
     };
     forEachFrame(scene, scene.worldTransform(), drawVisuals);
     d.drawn_ = drawn;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "platform/MidiMessage.h"
+
 namespace vesk::scene {
 namespace {
 
@@ -13,7 +15,7 @@ namespace {
 constexpr int thinningAboveSegments = 100;
 constexpr int thinningFromNotes = 3;
 constexpr int highestNoteStart = 0;
-constexpr int lowestNoteStart = 127;
+constexpr int lowestNoteStart = platform::highestNoteNumber;
 // Neighbours this many semitones apart, or fewer (but not equal), are a cluster.
 constexpr int clusterSpanSemitones = 2;
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace vesk::scene {
@@ -28,8 +29,11 @@ struct Band {
     int first;
     int last;
 };
-// Positions recoloured on a tick with notes, by scoreTick mod 5.
-constexpr Band bands[5] = {{0, 399}, {400, 799}, {800, 1199}, {1200, 1399}, {1400, 2099}};
+// Positions recoloured on a tick with notes, by scoreTick mod 5; the last band runs to
+// the flake's last slot.
+constexpr Band bands[] = {
+    {0, 399}, {400, 799}, {800, 1199}, {1200, 1399}, {1400, flake::segmentCapacity - 1}};
+constexpr int bandCount = int(std::size(bands));
 
 struct Rgb {
     float red, green, blue;
@@ -113,14 +117,14 @@ void colourSegment(const PerformanceState& state, retained::MeshBuilder& mesh, i
 }
 
 void initColours(PerformanceState& state, retained::MeshBuilder& mesh) {
-    state.baseRed = 0.0f;
-    state.baseGreen = 0.4f;
-    state.baseBlue = 0.5f;
-    state.accentRed = 0.45f;
-    state.accentGreen = 0.7f;
-    state.accentBlue = 0.5f;
+    state.baseRed = startPalette.baseRed;
+    state.baseGreen = startPalette.baseGreen;
+    state.baseBlue = startPalette.baseBlue;
+    state.accentRed = startPalette.accentRed;
+    state.accentGreen = startPalette.accentGreen;
+    state.accentBlue = startPalette.accentBlue;
     colourByDepth(state, mesh, 0, state.flake.segmentCount - 1);
-    state.greenStep = 1.0f;
+    state.greenStep = startPalette.greenStep;
 }
 
 void pulseColours(PerformanceState& state, retained::MeshBuilder& mesh) {
@@ -185,7 +189,7 @@ void spinAndRecolour(PerformanceState& state, retained::MeshBuilder& mesh,
         }
     }
     if (state.silentTicks != 0) return;
-    const Band band = bands[((state.scoreTick % 5) + 5) % 5];
+    const Band band = bands[((state.scoreTick % bandCount) + bandCount) % bandCount];
     colourByDepth(state, mesh, band.first, std::min(band.last, count - 1));
 }
 

@@ -17,6 +17,8 @@ constexpr const char* noCameraText = "Could not create camera frame!";
 // Directional light along the scene's +z (where the camera looks) and a soft ambient.
 constexpr retained::Light directionalLight{retained::LightType::Directional, 0.99f, 0.99f, 0.99f};
 constexpr retained::Light ambientLight{retained::LightType::Ambient, 0.5f, 0.5f, 0.5f};
+constexpr retained::Vector3 cameraDirection{0.0f, 0.0f, 1.0f};
+constexpr retained::Vector3 cameraUp{0.0f, 1.0f, 0.0f};
 
 bool addLights(SceneObjects& objects) {
     if (!objects.engine->addLight(*objects.scene, directionalLight)) return false;
@@ -51,13 +53,12 @@ void dropScene(SceneObjects& objects, platform::Display& display) {
     objects.scene.reset();
 }
 
-}  // namespace
-
-bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platform& platform) {
+// The display, its mode and the window's target for the picture, each failure told in
+// the box the user sees (none when no mode is accepted: the screen variables keep
+// their values).
+bool prepareDisplay(SceneObjects& objects, PerformanceState& state, platform::Platform& platform) {
     platform::Display& display = platform.display();
     platform::ModalUi& ui = platform.modalUi();
-    dropScene(objects, display);
-
     if (!display.connect()) {
         ui.showMessageBox(noDisplayText, BoxOwner::None);
         return false;
@@ -66,7 +67,6 @@ bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platf
         ui.showMessageBox(noCooperationText, BoxOwner::None);
         return false;
     }
-    // All twelve refused: the screen variables keep their values, and no box.
     if (!findDisplayMode(state, display)) return false;
     if (!display.createWindowTarget()) {
         ui.showMessageBox(noTargetText, BoxOwner::Window);
@@ -77,12 +77,16 @@ bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platf
         ui.showMessageBox(noAttachText, BoxOwner::Window);
         return false;
     }
+    return true;
+}
 
+// The engine, the device, the root frame, the camera and the viewport that renders them.
+bool createView(SceneObjects& objects, platform::Platform& platform) {
+    platform::ModalUi& ui = platform.modalUi();
     objects.engine = platform.createEngine();
     if (!objects.engine) return false;
-
     // The device takes the window's size, not the display mode's.
-    const platform::Size client = display.clientSize();
+    const platform::Size client = platform.display().clientSize();
     if (client.width <= 0 || client.height <= 0) return false;
     objects.device = objects.engine->createDevice(client.width, client.height);
     if (!objects.device) return false;
@@ -102,12 +106,12 @@ bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platf
                                                       objects.device->height());
     if (!objects.viewport) return false;
     objects.viewport->setBack(backClippingPlane);
+    return true;
+}
 
-    // From here a repaint can render, even if a later step fails.
-    state.sceneReady = 1;
-
+// Lights, the flake's mesh and frame, and the camera in its place, looking along +z.
+bool furnishScene(SceneObjects& objects, const PerformanceState& state) {
     if (!addLights(objects)) return false;
-
     objects.flakeMesh = objects.engine->createMeshBuilder();
     if (!objects.flakeMesh) return false;
     objects.flakeFrame = objects.engine->createFrame(*objects.scene);
@@ -116,8 +120,19 @@ bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platf
 
     objects.camera->setPosition(objects.scene.get(),
                                 {state.cameraX, state.cameraY, state.cameraZ});
-    objects.camera->setOrientation(objects.scene.get(), {0.0f, 0.0f, 1.0f}, {0.0f, 1.0f, 0.0f});
+    objects.camera->setOrientation(objects.scene.get(), cameraDirection, cameraUp);
     return true;
+}
+
+}  // namespace
+
+bool initDisplay(SceneObjects& objects, PerformanceState& state, platform::Platform& platform) {
+    dropScene(objects, platform.display());
+    if (!prepareDisplay(objects, state, platform)) return false;
+    if (!createView(objects, platform)) return false;
+    // From here a repaint can render, even if a later step fails.
+    state.sceneReady = 1;
+    return furnishScene(objects, state);
 }
 
 void setBackground(SceneObjects& objects, std::uint32_t colour) {

@@ -15,6 +15,9 @@ namespace vesk {
 
 constexpr int noteQueueCapacity = 256;
 constexpr int pedalLogCapacity = 1000;
+// What the pedal log keeps of each change: pressed or released, whatever value came in.
+constexpr int pedalLogPressed = 127;
+constexpr int pedalLogReleased = 0;
 constexpr int accentListCapacity = flake::segmentCapacity;
 // `finaleTick` before the finale has started: beyond any score tick a performance reaches.
 constexpr int finaleTickUnset = 30000;
@@ -25,6 +28,19 @@ constexpr std::uint32_t tickTimerId = 1;
 constexpr int startTickIntervalMs = 200;
 // The flake's spin per rotation step (radians) when a performance starts.
 constexpr float startSpinSpeed = -0.08f;
+
+// The star ring's motion when a performance starts: it turns 0.02 rad a drawing and its
+// radius offset grows by one pixel.
+constexpr float startRingSpin = 0.02f;
+constexpr int startRingStep = 1;
+
+// The palette every reset sets (components 0.0 to 1.0, single precision on purpose: the
+// colour words depend on it). The silence switches the red and accent parts.
+struct Palette {
+    float baseRed, baseGreen, baseBlue, greenStep;
+    float accentRed, accentGreen, accentBlue;
+};
+constexpr Palette startPalette{0.0f, 0.4f, 0.5f, 1.0f, 0.45f, 0.7f, 0.5f};
 
 enum class ReplayMode : int { ForwardMirrored = 1, Backward = 2 };
 
@@ -58,20 +74,19 @@ struct PerformanceState {
     int accentCount = 0;
     int clusterCount = 0;
 
-    // The palette (components 0.0 to 1.0, single precision on purpose: the colour words
-    // depend on it). Until the first reset colours the flake they hold the reset values.
-    float baseRed = 0.0f;
-    float baseGreen = 0.4f;
-    float baseBlue = 0.5f;
-    float greenStep = 1.0f;
-    float accentRed = 0.45f;
-    float accentGreen = 0.7f;
-    float accentBlue = 0.5f;
+    // The palette; until the first reset colours the flake it holds the reset values.
+    float baseRed = startPalette.baseRed;
+    float baseGreen = startPalette.baseGreen;
+    float baseBlue = startPalette.baseBlue;
+    float greenStep = startPalette.greenStep;
+    float accentRed = startPalette.accentRed;
+    float accentGreen = startPalette.accentGreen;
+    float accentBlue = startPalette.accentBlue;
 
     // The dot ring's motion, shared with the wind-down and the colour switch.
     int ringOffset = 0;
-    int ringStep = 1;
-    float ringSpin = 0.02f;
+    int ringStep = startRingStep;
+    float ringSpin = startRingSpin;
 
     // The display mode the scene was built for; until the first set-up, the window's size.
     int screenWidth = platform::windowSize.width;

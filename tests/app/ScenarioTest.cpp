@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FileDialogAnswers.h"
 #include "support/HeadlessRun.h"
 #include "support/SmfBuilder.h"
 
@@ -112,6 +113,66 @@ TEST(Scenario, TheSecondPerformanceReplaysForwardMirroredWithTheRegistersVelocit
     EXPECT_EQ(firstEight, expected);
 }
 
+// The first tick of a performance that shows `predicate`.
+const TickSeen* firstTickOf(const HeadlessRun& run, int performance, auto&& predicate) {
+    return firstTick(run, [&](const TickSeen& t) { return t.performance == performance && predicate(t); });
+}
+
+// The tick on which the voice first sounded a replayed note (any note but the finale's
+// long 30) after `after`.
+const TickSeen* firstReplayedNoteTick(const HeadlessRun& run, const TickSeen& after) {
+    for (const auto& m : run.midi.entries()) {
+        const std::int64_t ms = m.timeUs / 1000;
+        const bool replayed = m.bytes.size() == 3 && m.bytes[0] == 0x90 && m.bytes[1] != 30 && m.bytes[2] > 0;
+        if (replayed && ms > after.ms) return firstTick(run, [ms](const TickSeen& t) { return t.ms == ms; });
+    }
+    return nullptr;
+}
+
+TEST(Scenario, TheFinaleStartsAndReplaysOnItsTicksInBothModes) {
+    // The melody's last note-on comes on score tick 18 and its note-off on 19, so its
+    // segment ends at 20; its first note was born on score tick 1. Silence is counted from
+    // the tick after the last note-on: the finale starts on the 15th silent tick, when the
+    // score clock reaches 33, and the replay begins on the 47th.
+    const struct {
+        ReplayMode mode;
+        int replayStartScoreTick;  // on the 47th silent tick
+        int firstNoteSilentTicks, firstNoteScoreTick;
+    } cases[] = {
+        // Backward from finaleTick - 1, one tick a step: the last note's end, 20, after 12.
+        {ReplayMode::Backward, 32, 59, 20},
+        // Forward: the clock is rewound to 0, and the first note sounds at its birth, 1.
+        {ReplayMode::ForwardMirrored, 0, 48, 1},
+    };
+    HeadlessRun run;
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+    run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
+    run.run(600'000);
+    ASSERT_EQ(run.performances, (std::vector<ReplayMode>{ReplayMode::Backward, ReplayMode::ForwardMirrored,
+                                                         ReplayMode::Backward}));
+    for (int performance = 1; const auto& c : cases) {
+        SCOPED_TRACE(performance);
+        const TickSeen* start = firstTickOf(run, performance, [](const TickSeen& t) { return t.finaleStarted; });
+        ASSERT_NE(start, nullptr);
+        EXPECT_EQ(start->silentTicks, 15);
+        EXPECT_EQ(start->scoreTick, 33);
+        EXPECT_EQ(start->finaleTick, 33);
+
+        const TickSeen* replayStart = firstTickOf(run, performance, [](const TickSeen& t) {
+            return t.finaleStarted && t.silentTicks == 47;
+        });
+        ASSERT_NE(replayStart, nullptr);
+        EXPECT_EQ(replayStart->scoreTick, c.replayStartScoreTick);
+
+        const TickSeen* firstNote = firstReplayedNoteTick(run, *start);
+        ASSERT_NE(firstNote, nullptr);
+        EXPECT_EQ(firstNote->performance, performance);
+        EXPECT_EQ(firstNote->silentTicks, c.firstNoteSilentTicks);
+        EXPECT_EQ(firstNote->scoreTick, c.firstNoteScoreTick);
+        ++performance;
+    }
+}
+
 TEST(Scenario, PedalFromTheKeyboardIsEchoedAndReplayedBackwardExchanged) {
     HeadlessRun run;
     run.platform.answerDialog(HeadlessRun::play(melodyFile(), melodyChannel));
@@ -194,10 +255,7 @@ TEST(Scenario, EscTheDialogsQuitAndItsCloseBoxEndTheRun) {
         // The close box keeps the empty name of the first showing: the open fails, the
         // dialog comes again, and its (default) quit ends the run.
         HeadlessRun run;
-        platform::headless::DialogAnswer close;
-        close.action = platform::headless::DialogAnswer::Action::Close;
-        close.openMs = 0;
-        run.platform.answerDialog(close);
+        run.platform.answerDialog(test::closeBoxAnswer());
         EXPECT_EQ(run.run(600'000), 0);
         EXPECT_EQ(run.boxes(), std::vector<std::string>{"ファイルオープンのエラーです！"});
     }

@@ -9,19 +9,20 @@
 #include "midi/SmfLoading.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/midi/RecordingMidiOutput.h"
+#include "support/FileDialogAnswers.h"
 #include "support/SmfBuilder.h"
 
 namespace vesk::midi {
 namespace {
 
-using platform::headless::DialogAnswer;
 using platform::headless::HeadlessPlatform;
 using platform::headless::Record;
 using platform::midi::RecordedMidi;
 using test::Bytes;
 using test::SmfBuilder;
 
-constexpr std::int64_t startUs = 100'000;  // the dialog is answered after 100 ms
+constexpr int dialogOpenMs = 100;
+constexpr std::int64_t startUs = dialogOpenMs * 1000;
 
 struct Player {
     HeadlessPlatform platform;
@@ -37,8 +38,7 @@ struct Player {
     // plays until `untilMs` of virtual time.
     void play(const Bytes& bytes, std::int64_t untilMs, const char* channel = "1") {
         const std::string path = test::writeTestFile("play.mid", bytes);
-        platform.answerDialog({{{fileNameControl, path}, {channelControl, channel}},
-                               DialogAnswer::Action::Press, runButton, 100});
+        platform.answerDialog(test::runAnswer(path, channel, dialogOpenMs));
         platform.runAt(0, [this] { sequencer.startPlayback({}); });
         platform.stopAt(untilMs);
         platform.loop().run();
@@ -160,6 +160,31 @@ TEST(Sequencer, EventTablePassesThroughCapturesTheListenedChannelAndGroupsATick)
     EXPECT_EQ(p.state.noteOffQueue[0], 0x40);
     EXPECT_EQ(p.state.noteOffQueue[1], 0x41);
     EXPECT_FALSE(p.sequencer.playing());
+}
+
+TEST(Sequencer, EachOfTheSixteenChannelsIsListenedToAndReleasedOnItsOwn) {
+    // One note on every channel, all on the first tick, and a track cut off after them:
+    // what sounds is released, each note on its own channel.
+    SmfBuilder smf(480);
+    std::vector<Bytes> played, released;
+    for (std::uint8_t channel = 0; channel < 16; ++channel) {
+        const std::uint8_t note = std::uint8_t(40 + channel);
+        smf.event(0, {std::uint8_t(0x90 | channel), note, 100});
+        played.push_back({std::uint8_t(0x90 | channel), note, 100});
+        released.push_back({std::uint8_t(0x80 | channel), note, 0});
+    }
+    std::vector<Bytes> expected = played;
+    expected.insert(expected.end(), released.begin(), released.end());
+    // Channels above 8 share their low three bits with the one 8 below.
+    for (int listened : {1, 3, 8, 9, 11, 16}) {
+        SCOPED_TRACE(listened);
+        Player p;
+        p.play(smf.bytes(100000), 3000, std::to_string(listened).c_str());
+        EXPECT_EQ(p.sent(), expected);
+        p.inbox.drainInto(p.state);
+        ASSERT_EQ(p.state.noteOnCount, 1);
+        EXPECT_EQ(p.state.noteOnQueue[0], 40 + listened - 1);
+    }
 }
 
 TEST(Sequencer, RunningStatusStopsWithItsBoxAndTheFinaleStopsTheNextFiring) {

@@ -8,21 +8,15 @@
 
 #include "midi/SmfLoading.h"
 #include "platform/headless/HeadlessPlatform.h"
+#include "support/FileDialogAnswers.h"
 #include "support/SmfBuilder.h"
 
 namespace vesk::midi {
 namespace {
 
-using platform::headless::DialogAnswer;
 using platform::headless::HeadlessPlatform;
 using platform::headless::Record;
-
-DialogAnswer run(std::string file, std::string channel) {
-    return {{{fileNameControl, std::move(file)}, {channelControl, std::move(channel)}},
-            DialogAnswer::Action::Press, runButton, 100};
-}
-DialogAnswer quit() { return {{}, DialogAnswer::Action::Press, quitButton, 100}; }
-DialogAnswer closeBox() { return {{}, DialogAnswer::Action::Close, 0, 100}; }
+using test::runAnswer;
 
 struct Loader {
     HeadlessPlatform platform;
@@ -57,8 +51,8 @@ TEST(SmfLoading, ChannelTextIsReadLikeAtoi) {
 TEST(SmfLoading, BadChannelsAskAgainAndAGoodOneLoadsWithItsChannel) {
     Loader l;
     const std::string path = test::writeTestFile("ok.mid", test::SmfBuilder().endOfTrack().bytes());
-    for (const char* bad : {"0", "17", "", "ab"}) l.platform.answerDialog(run(path, bad));
-    l.platform.answerDialog(run(path, "16"));
+    for (const char* bad : {"0", "17", "", "ab"}) l.platform.answerDialog(runAnswer(path, bad));
+    l.platform.answerDialog(runAnswer(path, "16"));
     std::vector<std::string> boxes;
     ASSERT_TRUE(l.load(&boxes));
     EXPECT_EQ(boxes, std::vector<std::string>(4, channelError));
@@ -73,8 +67,8 @@ TEST(SmfLoading, BadChannelsAskAgainAndAGoodOneLoadsWithItsChannel) {
 
 TEST(SmfLoading, CloseBoxAtTheFirstShowingTriesAnEmptyNameThenQuitEndsTheRun) {
     Loader l;
-    l.platform.answerDialog(closeBox());
-    l.platform.answerDialog(quit());
+    l.platform.answerDialog(test::closeBoxAnswer());
+    l.platform.answerDialog(test::quitAnswer());
     std::vector<std::string> boxes;
     EXPECT_FALSE(l.load(&boxes));
     EXPECT_EQ(boxes, std::vector<std::string>{fileOpenError});
@@ -92,7 +86,7 @@ TEST(SmfLoading, FileSizesAtTheBufferLimitAndBackgroundsAlternate) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         const std::string path = test::writeTestFile("size.mid", test::Bytes(c.size, 0));
-        l.platform.answerDialog(run(path, "1"));
+        l.platform.answerDialog(runAnswer(path, "1"));
         std::vector<std::string> boxes;
         const std::size_t before = l.platform.records(Record::Kind::MessageBox).size();
         EXPECT_EQ(l.load(), c.loads);
@@ -111,7 +105,7 @@ TEST(SmfLoading, FileSizesAtTheBufferLimitAndBackgroundsAlternate) {
 TEST(SmfLoading, WithoutABufferNothingIsReadAndTheMemoryErrorIsShown) {
     Loader l;
     freeSmfBuffer(l.file);
-    l.platform.answerDialog(run(test::writeTestFile("m.mid", test::SmfBuilder().endOfTrack().bytes()), "1"));
+    l.platform.answerDialog(runAnswer(test::writeTestFile("m.mid", test::SmfBuilder().endOfTrack().bytes()), "1"));
     std::vector<std::string> boxes;
     EXPECT_FALSE(l.load(&boxes));
     EXPECT_EQ(boxes, std::vector<std::string>{"メモリのエラーです！"});

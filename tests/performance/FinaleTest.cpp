@@ -13,6 +13,7 @@
 #include "performance/Finale.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/midi/RecordingMidiOutput.h"
+#include "support/GrownFlake.h"
 #include "support/TestRandom.h"
 
 using namespace vesk;
@@ -61,15 +62,15 @@ struct Finale {
 
     // `scoreTick` is where the tick driver left the clock: the finale tick.
     explicit Finale(ReplayMode mode, int scoreTick = 30) {
-        for (int i = 0; i < flake::seedArmCount; ++i) grow(72, 0);
+        for (int i = 0; i < flake::seedArmCount; ++i) grow(flake::seedArmNote, 0);
         state->replayMode = mode;
         state->scoreTick = scoreTick;
         state->pedalTicks.fill(never);
         state->pedalIndex = -1;
     }
     Segment& grow(int note, int tick) {
-        EXPECT_TRUE(flake::growAndMesh(state->flake, mesh, random, note, tick));
-        const int i = state->flake.meshSegmentCount++;
+        const int i = state->flake.meshSegmentCount;
+        EXPECT_TRUE(test::growMeshed(*state, mesh, random, note, tick));
         mesh.setFaceColour(mesh.faceAt(2 * i), faceTag(i, 0));
         mesh.setFaceColour(mesh.faceAt(2 * i + 1), faceTag(i, 1));
         return *state->flake.segments[i];

@@ -10,6 +10,7 @@
 #include "flake/Meshing.h"
 #include "scene/Colouring.h"
 #include "support/FlakeScene.h"
+#include "support/GrownFlake.h"
 #include "support/ReferenceImage.h"
 #include "support/TestRandom.h"
 
@@ -26,13 +27,10 @@ struct Performance {
     test::LcgRandom random{2024};
 
     Performance() {
-        for (int i = 0; i < flake::seedArmCount; ++i) grow(72);
+        EXPECT_TRUE(test::growSeedArms(*state, *view.mesh, random));
         scene::initColours(*state, *view.mesh);
     }
-    void grow(int note) {
-        flake::growAndMesh(state->flake, *view.mesh, random, note, state->scoreTick);
-        ++state->flake.meshSegmentCount;
-    }
+    void grow(int note) { EXPECT_TRUE(test::growMeshed(*state, *view.mesh, random, note, state->scoreTick)); }
     // One tick with notes: growth, colour pulse, accents, spin and band recolouring.
     void tick(const std::vector<int>& notes) {
         ++state->scoreTick;

@@ -64,6 +64,30 @@ const std::vector<std::uint32_t>& draw(Device& device, TestScene& scene,
     return device.backBuffer();
 }
 
+// Which pixels `face`, drawn alone in white, covers on a side x side device.
+std::vector<bool> drawnAlone(const std::vector<Vector3>& face) {
+    TestScene scene;
+    scene.add(face, white);
+    Device device(side, side);
+    const auto& pixels = draw(device, scene);
+    std::vector<bool> drawn(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) drawn[i] = pixels[i] == white;
+    return drawn;
+}
+
+// How far the centre of pixel (x, y) lies inside the convex `outline` (in pixels, running
+// clockwise on screen); negative outside.
+float insideOutline(const std::vector<Vector3>& outline, int x, int y) {
+    float inside = 1e9f;
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const Vector3 p = outline[i], q = outline[(i + 1) % outline.size()];
+        const float dx = q.x - p.x, dy = q.y - p.y;
+        const float across = dx * (y + 0.5f - p.y) - dy * (x + 0.5f - p.x);
+        inside = std::min(inside, across / std::hypot(dx, dy));
+    }
+    return inside;
+}
+
 Rect boxOf(const Device& device, Colour colour) {
     Rect box;
     for (int y = 0; y < device.height(); ++y)
@@ -142,22 +166,13 @@ TEST(Render, FacesSharingEdgesCoverEachPixelExactlyOnce) {
     for (const Case& c : cases) {
         std::vector<int> count(side * side, 0);
         for (const auto& face : c.faces) {
-            TestScene scene;
-            scene.add(face, white);
-            Device device(side, side);
-            const auto& pixels = draw(device, scene);
-            for (int i = 0; i < side * side; ++i) count[i] += pixels[i] == white;
+            const std::vector<bool> drawn = drawnAlone(face);
+            for (int i = 0; i < side * side; ++i) count[i] += drawn[i];
         }
         int faults = 0;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x) {
-                float inside = 1e9f;  // distance of the pixel centre inside the outline
-                for (std::size_t i = 0; i < c.outline.size(); ++i) {
-                    const Vector3 p = c.outline[i], q = c.outline[(i + 1) % c.outline.size()];
-                    const float dx = q.x - p.x, dy = q.y - p.y;
-                    const float across = dx * (y + 0.5f - p.y) - dy * (x + 0.5f - p.x);
-                    inside = std::min(inside, across / std::hypot(dx, dy));
-                }
+                const float inside = insideOutline(c.outline, x, y);
                 const int n = count[y * side + x];
                 const bool wrong =
                     n > 1 || (inside > 0.01f && n != 1) || (inside < -0.01f && n != 0);
@@ -165,6 +180,52 @@ TEST(Render, FacesSharingEdgesCoverEachPixelExactlyOnce) {
                     ADD_FAILURE() << c.name << ": pixel " << x << "," << y << " drawn " << n;
             }
     }
+}
+
+// A pixel centre lying exactly on an edge belongs to the face on the edge's right or
+// lower side: a face keeps the centres on its left and top edges and leaves those on its
+// right and bottom edges to its neighbours, whichever way its corners run.
+TEST(Render, CentresOnAnEdgeGoToTheFaceRightOfOrBelowIt) {
+    using Filled = bool (*)(int x, int y);
+    struct Case {
+        const char* name;
+        std::vector<Vector3> corners;  // in pixels
+        Filled filled;
+        bool halfOfTheSquare = false;
+    };
+    // The square's corners lie on the centres of pixels 10 and 40, its diagonal on the
+    // centres of pixels (k, k).
+    constexpr Filled inSquare = [](int x, int y) { return x >= 10 && x < 40 && y >= 10 && y < 40; };
+    constexpr Filled upperRight = [](int x, int y) { return x >= y && y >= 10 && x < 40; };
+    constexpr Filled lowerLeft = [](int x, int y) { return x < y && x >= 10 && y < 40; };
+    const Case cases[] = {
+        {"square", {{10.5f, 10.5f}, {40.5f, 10.5f}, {40.5f, 40.5f}, {10.5f, 40.5f}}, inSquare},
+        {"square, other winding", {{10.5f, 10.5f}, {10.5f, 40.5f}, {40.5f, 40.5f}, {40.5f, 10.5f}},
+         inSquare},
+        {"upper right half", {{10.5f, 10.5f}, {40.5f, 10.5f}, {40.5f, 40.5f}}, upperRight, true},
+        {"upper right half, other winding", {{40.5f, 40.5f}, {40.5f, 10.5f}, {10.5f, 10.5f}},
+         upperRight},
+        {"lower left half", {{10.5f, 10.5f}, {40.5f, 40.5f}, {10.5f, 40.5f}}, lowerLeft, true},
+    };
+    std::vector<int> halvesDrawn(side * side, 0);
+    for (const Case& c : cases) {
+        std::vector<Vector3> face;
+        for (const Vector3& corner : c.corners) face.push_back(onScreen(corner.x, corner.y));
+        const std::vector<bool> drawn = drawnAlone(face);
+        int faults = 0;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const bool here = drawn[y * side + x];
+                if (c.halfOfTheSquare) halvesDrawn[y * side + x] += here;
+                if (here != c.filled(x, y) && ++faults <= 5)
+                    ADD_FAILURE() << c.name << ": pixel " << x << "," << y
+                                  << (here ? " drawn" : " not drawn");
+            }
+    }
+    // The halves share the diagonal: each pixel of the square is drawn by one, none by both.
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            EXPECT_EQ(halvesDrawn[y * side + x], int(inSquare(x, y))) << x << "," << y;
 }
 
 TEST(Render, NearerFaceWinsWhateverTheOrder) {

@@ -7,6 +7,7 @@
 
 #include "flake/Meshing.h"
 #include "scene/Colouring.h"
+#include "support/GrownFlake.h"
 #include "support/TestRandom.h"
 
 using namespace vesk;
@@ -22,13 +23,10 @@ struct ColouredFlake {
     test::LcgRandom random{5};
 
     ColouredFlake() {
-        for (int i = 0; i < flake::seedArmCount; ++i) grow(72);
+        EXPECT_TRUE(test::growSeedArms(*state, mesh, random));
         initColours(*state, mesh);
     }
-    void grow(int note) {
-        flake::growAndMesh(state->flake, mesh, random, note, state->scoreTick);
-        ++state->flake.meshSegmentCount;
-    }
+    void grow(int note) { EXPECT_TRUE(test::growMeshed(*state, mesh, random, note, state->scoreTick)); }
     // Grows notes as one tick does, then accents them.
     void tickWithNotes(std::initializer_list<int> notes) {
         state->noteOnCount = 0;

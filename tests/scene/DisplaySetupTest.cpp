@@ -10,6 +10,7 @@
 #include "platform/headless/HeadlessPlatform.h"
 #include "scene/Colouring.h"
 #include "scene/DisplaySetup.h"
+#include "support/GrownFlake.h"
 
 namespace vesk::scene {
 namespace {
@@ -154,10 +155,7 @@ TEST(DisplaySetup, RingDotsBesideTheFlakeSurviveRepaintsAndGoOnlyByTheirOwnErase
     SceneObjects objects;
     ASSERT_TRUE(initDisplay(objects, state, p));
     flake::CLibraryRandom random;
-    for (int arm = 0; arm < flake::seedArmCount; ++arm) {
-        ASSERT_TRUE(flake::growAndMesh(state.flake, *objects.flakeMesh, random, 72, 0));
-        ++state.flake.meshSegmentCount;
-    }
+    ASSERT_TRUE(test::growSeedArms(state, *objects.flakeMesh, random));
     initColours(state, *objects.flakeMesh);
     ASSERT_TRUE(repaint(objects, state, p));
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/VeskWindow.h"
-#include "midi/SmfLoading.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/midi/RecordingMidiOutput.h"
+#include "support/FileDialogAnswers.h"
 #include "support/TestRandom.h"
 
 namespace vesk::test {
@@ -21,6 +21,7 @@ struct TickSeen {
     int scoreTick, silentTicks, segmentCount, meshSegmentCount, rippleStage, ringOffset;
     bool finaleStarted;
     int performance;  // 1 for the first performance
+    int finaleTick;
 };
 
 class HeadlessRun final : public VeskObserver {
@@ -34,18 +35,9 @@ public:
     std::vector<ReplayMode> performances;  // the replay mode of each performance started
 
     static platform::headless::DialogAnswer play(const std::string& file, const std::string& channel = "1") {
-        platform::headless::DialogAnswer a;
-        a.typed = {{midi::fileNameControl, file}, {midi::channelControl, channel}};
-        a.controlId = midi::runButton;
-        a.openMs = 0;
-        return a;
+        return runAnswer(file, channel);
     }
-    static platform::headless::DialogAnswer quit() {
-        platform::headless::DialogAnswer a;
-        a.controlId = midi::quitButton;
-        a.openMs = 0;
-        return a;
-    }
+    static platform::headless::DialogAnswer quit() { return quitAnswer(); }
 
     // Runs the program until it quits or `untilMs`; returns the exit code.
     int run(std::int64_t untilMs) {
@@ -70,7 +62,7 @@ public:
         const PerformanceState& s = v.state;
         ticks.push_back({platform.nowMs(), s.scoreTick, s.silentTicks, s.flake.segmentCount,
                          s.flake.meshSegmentCount, s.rippleStage, s.ringOffset, bool(s.finaleStarted),
-                         int(performances.size())});
+                         int(performances.size()), s.finaleTick});
     }
 
 private:

@@ -1,5 +1,6 @@
 // Small Standard MIDI Files for tests: a header, then a track written event by event
-// (delta time, bytes), with the track length filled in. Files go to a temporary folder.
+// (delta time, bytes), with the track length filled in. Files go to a temporary folder of
+// the test process, which goes with everything in it when the process ends.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <unistd.h>
@@ -57,12 +59,35 @@ private:
     Bytes track_;
 };
 
-// Writes `bytes` to a file of that name in a fresh folder of this process; returns its path.
+// The folder of this process's test files. CTest runs every case as a process of its own,
+// so removing it at the end of the process leaves nothing behind after any case. A child
+// the process forks leaves it alone.
+class TestFolder {
+public:
+    static const std::filesystem::path& path() {
+        static const TestFolder folder;
+        return folder.path_;
+    }
+
+private:
+    TestFolder()
+        : owner_(::getpid()),
+          path_(std::filesystem::temp_directory_path() / ("vesk-test-" + std::to_string(owner_))) {
+        std::filesystem::create_directories(path_);
+    }
+    ~TestFolder() {
+        if (::getpid() != owner_) return;
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+
+    pid_t owner_;
+    std::filesystem::path path_;
+};
+
+// Writes `bytes` to a file of that name in the test folder; returns its path.
 inline std::string writeTestFile(const std::string& name, const Bytes& bytes) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("vesk-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / name).string();
+    const std::string path = (TestFolder::path() / name).string();
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);

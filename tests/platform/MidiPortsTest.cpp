@@ -71,9 +71,32 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& logPath) {
 // and RtMidi's) find it through JACK_DEFAULT_SERVER.
 class JackServer {
 public:
-    // Empty when the server is up; else why not.
+    // Empty when the server is up; else why not. A server that dies at once (a busy machine,
+    // the last server's shared memory not yet gone) is given two more tries.
     std::string start() {
         if (std::system("command -v jackd >/dev/null && command -v jack_lsp >/dev/null") != 0) return "not installed";
+        std::string why;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            why = startOnce();
+            if (why.empty() || why.rfind("jackd exited", 0) != 0) return why;
+            std::this_thread::sleep_for(500ms);
+        }
+        return why;
+    }
+
+    ~JackServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100; ++i) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+            std::this_thread::sleep_for(50ms);
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    std::string startOnce() {
         static int servers = 0;  // a fresh name per server: the last one may still be cleaning up
         name_ = "vesk-test-" + std::to_string(getpid()) + "-" + std::to_string(++servers);
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
@@ -99,17 +122,6 @@ public:
             std::this_thread::sleep_for(50ms);
         }
         return "jackd did not accept clients";
-    }
-
-    ~JackServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 100; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-            std::this_thread::sleep_for(50ms);
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
     }
 
 private:

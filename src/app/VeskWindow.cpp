@@ -63,7 +63,7 @@ int runApplication(Vesk& vesk, platform::MidiPorts* ports) {
     loop.setHandler(&window);
     if (ports) midi::openMidi(vesk.devices, *ports, loop, vesk.platform.modalUi());
     vesk.sequencer.setOutput(vesk.output());
-    if (!midi::allocSmfBuffer(vesk.smf)) midi::showError(vesk.platform.modalUi(), midi::SmfError::Memory);
+    if (!midi::allocSmfBuffer(vesk.smf)) midi::showError(vesk.platform.modalUi(), midi::SmfError::Memory, vesk.smf);
     startPerformance(vesk);
     const int code = loop.run();
     // Quit without the window's destruction (Esc, the dialog's quit): the same release.

@@ -11,6 +11,7 @@
 #include "platform/midi/RecordingMidiOutput.h"
 #if VESK_WITH_MIDI_PORTS
 #include "platform/midi/FluidSynthOutput.h"
+#include "platform/midi/QuietLibraries.h"
 #include "platform/midi/RtMidiPorts.h"
 #endif
 
@@ -24,12 +25,17 @@ struct OutputOffer {
     std::string text;  // what will be opened ("fluidsynth (TimGM6mb.sf2)"), or why nothing can
 };
 
+// What a driver offers here, a line each (ports by name, or why there are none), for
+// --list-ports.
+using ListOffers = std::vector<std::string> (*)(const MidiOptions& options);
+
 struct OutputDriver {
     std::string_view name;
     bool triedByAuto;
     OutputOffer (*probe)(const MidiOptions& options);
     // Null when it cannot be opened after all; `text` then says why, else what was opened.
     std::unique_ptr<MidiOutput> (*open)(const MidiOptions& options, std::string& text);
+    ListOffers list;
 };
 
 // Opens an input; null with `description` saying why, else saying what was opened.
@@ -38,6 +44,7 @@ using OpenInput = std::unique_ptr<MidiInput> (*)(const MidiOptions& options, std
 struct InputDriver {
     std::string_view name;
     OpenInput open;  // null for "none"
+    ListOffers list;
 };
 
 #if VESK_WITH_MIDI_PORTS
@@ -78,7 +85,31 @@ std::unique_ptr<MidiInput> openInputOn(std::span<const PortApi> apis, const Midi
                                        std::string& description) {
     return openPortInput(apis, options.inputPort, options.clientName, description);
 }
+
+std::vector<std::string> listSoundFont(const MidiOptions& options) {
+    const OutputOffer offer = probeFluidSynth(options);
+    const std::string soundFont = findSoundFont(options.soundFont);
+    return {offer.available ? "the embedded synth with the SoundFont " + soundFont : "none: " + offer.text};
+}
+
+std::vector<std::string> listOn(PortApi api, PortDirection direction, const MidiOptions& options) {
+    std::string why;
+    std::optional<std::vector<std::string>> ports = listPorts(api, direction, options.clientName, why);
+    if (!ports) return {"none: " + why};
+    if (ports->empty()) return {"none: no port to connect to"};
+    return *ports;
+}
 #endif
+
+// Before anything of ALSA's or JACK's is touched.
+void hushLibraries() {
+#if VESK_WITH_MIDI_PORTS
+    quietMidiLibraries();
+#endif
+}
+
+std::vector<std::string> listRecorder(const MidiOptions&) { return {"keeps what is played (for tests)"}; }
+std::vector<std::string> listNothing(const MidiOptions&) { return {"nothing"}; }
 
 std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) {
     text = "recorder";
@@ -90,38 +121,47 @@ std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) 
 
 const OutputDriver outputTable[] = {
 #if VESK_WITH_MIDI_PORTS
-    {"fluidsynth", true, probeFluidSynth, openFluidSynth},
+    {"fluidsynth", true, probeFluidSynth, openFluidSynth, listSoundFont},
     {"alsa", true, [](const MidiOptions& o) { return probePort(PortApi::Alsa, o); },
-     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Alsa, o, text); }},
+     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Alsa, o, text); },
+     [](const MidiOptions& o) { return listOn(PortApi::Alsa, PortDirection::Output, o); }},
     {"jack", true, [](const MidiOptions& o) { return probePort(PortApi::Jack, o); },
-     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Jack, o, text); }},
+     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Jack, o, text); },
+     [](const MidiOptions& o) { return listOn(PortApi::Jack, PortDirection::Output, o); }},
 #endif
-    {"recorder", false, [](const MidiOptions&) { return OutputOffer{true, "recorder"}; }, openRecorder},
-    {"none", false, [](const MidiOptions&) { return OutputOffer{false, "none"}; }, nullptr},
+    {"recorder", false, [](const MidiOptions&) { return OutputOffer{true, "recorder"}; }, openRecorder,
+     listRecorder},
+    {"none", false, [](const MidiOptions&) { return OutputOffer{false, "none"}; }, nullptr, listNothing},
 };
 
 const InputDriver inputTable[] = {
 #if VESK_WITH_MIDI_PORTS
-    {"alsa", [](const MidiOptions& o, std::string& description) {
+    {"alsa",
+     [](const MidiOptions& o, std::string& description) {
          const PortApi apis[] = {PortApi::Alsa};
          return openInputOn(apis, o, description);
-     }},
-    {"jack", [](const MidiOptions& o, std::string& description) {
+     },
+     [](const MidiOptions& o) { return listOn(PortApi::Alsa, PortDirection::Input, o); }},
+    {"jack",
+     [](const MidiOptions& o, std::string& description) {
          const PortApi apis[] = {PortApi::Jack};
          return openInputOn(apis, o, description);
-     }},
+     },
+     [](const MidiOptions& o) { return listOn(PortApi::Jack, PortDirection::Input, o); }},
 #endif
-    {"none", nullptr},
+    {"none", nullptr, listNothing},
 };
 
 // "auto": ALSA's sequencer, else JACK; nothing in a build without ports.
 #if VESK_WITH_MIDI_PORTS
-const InputDriver autoInput{"alsa, else jack", [](const MidiOptions& o, std::string& description) {
+const InputDriver autoInput{"alsa, else jack",
+                            [](const MidiOptions& o, std::string& description) {
                                 const PortApi apis[] = {PortApi::Alsa, PortApi::Jack};
                                 return openInputOn(apis, o, description);
-                            }};
+                            },
+                            nullptr};
 #else
-const InputDriver autoInput{"none", nullptr};
+const InputDriver autoInput{"none", nullptr, nullptr};
 #endif
 
 template <class Table>
@@ -185,12 +225,37 @@ private:
     std::string inputText_;
 };
 
+constexpr std::size_t listNameColumn = 15;
+
+// "  name        offer" for each offer of each driver of `table`.
+template <class Table>
+std::string listTable(const Table& table, const MidiOptions& options) {
+    std::string text;
+    for (const auto& driver : table) {
+        for (const std::string& offer : driver.list(options)) {
+            std::string line = "  " + std::string(driver.name);
+            line.resize(std::max(line.size() + 1, listNameColumn), ' ');
+            text += line + offer + "\n";
+        }
+    }
+    return text;
+}
+
 }  // namespace
+
+std::string describePorts(const MidiOptions& options) {
+    hushLibraries();
+    return "MIDI outputs (--midi-out DRIVER; a port for alsa and jack with --out-port PORT):\n" +
+           listTable(outputTable, options) +
+           "MIDI inputs (--midi-in DRIVER; --in-port PORT listens to a port instead of Vesk's own):\n" +
+           listTable(inputTable, options);
+}
 
 std::span<const std::string_view> midiOutputDrivers() { return outputNames; }
 std::span<const std::string_view> midiInputDrivers() { return inputNames; }
 
 std::unique_ptr<platform::MidiPorts> createMidiPorts(const MidiOptions& options, std::string& reason) {
+    hushLibraries();
     const InputDriver* input = options.input == autoMidiDriver ? &autoInput : nullptr;
     for (const InputDriver& driver : inputTable)
         if (driver.name == options.input) input = &driver;

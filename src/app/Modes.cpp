@@ -111,6 +111,8 @@ int runWindow(const Options& o, midi::SmfSource& source) {
         std::cerr << "vesk: " << reason << "\n" << tryHelpLine << "\n";
         return exitBadCommandLine;
     }
+    // The SoundFont loads while the window is made.
+    ports->prepareOutput();
     platform::BackendOptions backend;
     backend.windowed = o.windowed;
     auto platform = platform::createBackend(windowBackend, backend, reason);

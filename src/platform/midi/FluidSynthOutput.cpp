@@ -137,12 +137,16 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::create(const std::string& so
         reason = "FluidSynth cannot load " + soundFont;
         return nullptr;
     }
-    if (audio == SynthAudio::Device) {
-        // Told in describe(), on the program's one line about its devices.
-        std::string why;
-        if (!impl->startAudio(why)) impl->silentBecause = why.empty() ? "unknown" : why;
-    }
-    return std::unique_ptr<FluidSynthOutput>(new FluidSynthOutput(std::move(impl)));
+    std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(std::move(impl)));
+    if (audio == SynthAudio::Device) output->startAudioDevice();
+    return output;
+}
+
+void FluidSynthOutput::startAudioDevice() {
+    if (impl_->device != 0 || impl_->audioStarted) return;
+    // Told in describe(), on the program's one line about its devices.
+    std::string why;
+    if (!impl_->startAudio(why)) impl_->silentBecause = why.empty() ? "unknown" : why;
 }
 
 void FluidSynthOutput::sendShort(std::uint32_t message) {

@@ -5,6 +5,7 @@
 #include "platform/midi/MidiDrivers.h"
 
 #include <chrono>
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -29,13 +30,20 @@ struct OutputOffer {
 // --list-ports.
 using ListOffers = std::vector<std::string> (*)(const MidiOptions& options);
 
+// Null when the output cannot be opened after all; `text` then says why, else what was opened.
+using OpenOutput = std::unique_ptr<MidiOutput> (*)(const MidiOptions& options, std::string& text);
+
 struct OutputDriver {
     std::string_view name;
     bool triedByAuto;
     OutputOffer (*probe)(const MidiOptions& options);
-    // Null when it cannot be opened after all; `text` then says why, else what was opened.
-    std::unique_ptr<MidiOutput> (*open)(const MidiOptions& options, std::string& text);
+    OpenOutput open;
     ListOffers list;
+    // The slow part of open, which needs nothing of the window's thread and may run on a
+    // thread of its own, and what finishes it on the window's thread; both null when open
+    // has nothing slow to do.
+    OpenOutput load = nullptr;
+    void (*finish)(MidiOutput& loaded, std::string& text) = nullptr;
 };
 
 // Opens an input; null with `description` saying why, else saying what was opened.
@@ -55,14 +63,24 @@ OutputOffer probeFluidSynth(const MidiOptions& options) {
     return {true, "fluidsynth (" + soundFont + ")"};
 }
 
-std::unique_ptr<MidiOutput> openFluidSynth(const MidiOptions& options, std::string& text) {
+// The SoundFont loaded into a synthesiser that is heard nowhere yet: no SDL call, so it
+// may run while the window's thread starts SDL.
+std::unique_ptr<MidiOutput> loadFluidSynth(const MidiOptions& options, std::string& text) {
     std::string why;
-    auto synth = FluidSynthOutput::create(findSoundFont(options.soundFont), SynthAudio::Device, why);
-    if (!synth) {
-        text = "fluidsynth failed (" + why + ")";
-        return nullptr;
-    }
-    text = "fluidsynth (" + synth->describe() + ")";
+    auto synth = FluidSynthOutput::create(findSoundFont(options.soundFont), SynthAudio::Offline, why);
+    if (!synth) text = "fluidsynth failed (" + why + ")";
+    return synth;
+}
+
+void finishFluidSynth(MidiOutput& loaded, std::string& text) {
+    auto& synth = static_cast<FluidSynthOutput&>(loaded);
+    synth.startAudioDevice();
+    text = "fluidsynth (" + synth.describe() + ")";
+}
+
+std::unique_ptr<MidiOutput> openFluidSynth(const MidiOptions& options, std::string& text) {
+    std::unique_ptr<MidiOutput> synth = loadFluidSynth(options, text);
+    if (synth) finishFluidSynth(*synth, text);
     return synth;
 }
 
@@ -121,7 +139,7 @@ std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) 
 
 const OutputDriver outputTable[] = {
 #if VESK_WITH_MIDI_PORTS
-    {"fluidsynth", true, probeFluidSynth, openFluidSynth, listSoundFont},
+    {"fluidsynth", true, probeFluidSynth, openFluidSynth, listSoundFont, loadFluidSynth, finishFluidSynth},
     {"alsa", true, [](const MidiOptions& o) { return probePort(PortApi::Alsa, o); },
      [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Alsa, o, text); },
      [](const MidiOptions& o) { return listOn(PortApi::Alsa, PortDirection::Output, o); }},
@@ -196,7 +214,22 @@ public:
 
     bool hasOutput() override { return available_; }
 
+    void prepareOutput() override {
+        if (!available_ || !output_ || !output_->load || loading_.valid()) return;
+        loading_ = std::async(std::launch::async, [this] {
+            std::string text;
+            std::unique_ptr<MidiOutput> output = output_->load(options_, text);
+            return Loaded{std::move(output), std::move(text)};
+        });
+    }
+
     std::unique_ptr<MidiOutput> openOutput() override {
+        if (loading_.valid()) {
+            Loaded loaded = loading_.get();
+            outputText_ = std::move(loaded.text);
+            if (loaded.output) output_->finish(*loaded.output, outputText_);
+            return std::move(loaded.output);
+        }
         if (!available_ || !output_ || !output_->open) return nullptr;
         return output_->open(options_, outputText_);
     }
@@ -216,8 +249,14 @@ public:
     }
 
 private:
+    struct Loaded {
+        std::unique_ptr<MidiOutput> output;
+        std::string text;
+    };
+
     MidiOptions options_;
     const OutputDriver* output_;  // null: auto found nothing
+    std::future<Loaded> loading_;  // set by prepareOutput until openOutput takes it
     bool available_;
     std::string outputText_;
     std::string passedOver_;

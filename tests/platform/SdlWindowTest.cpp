@@ -704,6 +704,77 @@ TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
     }
 }
 
+// Dark pixels (text) inside `field`, a pixel in from its frame.
+int darkPixelsIn(const Image& shot, const PixelRect& field) {
+    const Box inside{int(field.x) + 2, int(field.y) + 2, int(field.x + field.width) - 3,
+                     int(field.y + field.height) - 3};
+    return countInside(shot, inside, [](std::uint32_t p) { return std::max({red(p), green(p), blue(p)}) < 96; });
+}
+
+// A path too long for the file field shows its end, both while the field has the keyboard
+// (its text selected, as the dialog opens) and once a click has given it to the channel.
+TEST_F(SdlWindowTest, FileFieldShowsTheEndOfAPathTooLongForIt) {
+    auto platform = openWindow();
+    ASSERT_TRUE(platform);
+    MessageLoop& loop = platform->loop();
+    // Wide letters first and full stops last, so the end has far fewer dark pixels.
+    const std::string path = std::string(30, 'W') + std::string(80, '.');
+    const std::string dotsOnly(80, '.');
+    class Offer final : public DialogProcedure {
+    public:
+        explicit Offer(std::string text) : text_(std::move(text)) {}
+        void onInit(DialogContext& d) override { d.setControlText(midi::fileNameControl, text_); }
+        void onCommand(DialogContext& d, int id) override {
+            if (id == midi::quitButton) d.endDialog(midi::dialogQuit);
+        }
+        void onClose(DialogContext&) override {}
+
+    private:
+        std::string text_;
+    };
+    int pathOpening = -1, pathAfterClick = -1, dots = -1;  // dark pixels in the file field
+    auto look = [&](const char* name, int& into) {
+        Image shot;
+        ASSERT_TRUE(screenshot(display(), name, shot));
+        const auto field = platform->dialogControlRect(midi::fileNameControl);
+        ASSERT_TRUE(field);
+        into = darkPixelsIn(shot, *field);
+    };
+    auto press = [&](int control) {
+        const auto rect = platform->dialogControlRect(control);
+        ASSERT_TRUE(rect);
+        click(platform->windowId(), *rect);
+    };
+    // Timer 2 takes the steps: the path as its dialog opens, a click on the channel field,
+    // the path again, quit; then the full stops' dialog, quit.
+    int step = 0;
+    TestWindow window(loop, [&](const Message& m) {
+        if (m.type != MessageType::Timer) return loop.defaultProcessing(m);
+        loop.killTimer(m.param);
+        if (m.param == 1) {
+            for (const std::string* text : {&path, &dotsOnly}) {
+                Offer offer(*text);
+                loop.setTimer(2, 300);
+                platform->modalUi().runDialog(midi::smfDialogTemplate(), offer);
+            }
+            loop.postQuit(0);
+            return;
+        }
+        switch (step++) {
+        case 0: look("sdl-long-path-opening.png", pathOpening); press(midi::channelControl); break;
+        case 1: look("sdl-long-path-after-click.png", pathAfterClick); press(midi::quitButton); return;
+        case 2: look("sdl-long-path-dots.png", dots); press(midi::quitButton); return;
+        }
+        loop.setTimer(2, 300);
+    });
+    loop.setTimer(1, 50);
+    EXPECT_EQ(loop.run(), 0);
+    ASSERT_GT(dots, 0);
+    // The start's W letters would give several times the dots' dark pixels.
+    EXPECT_LT(pathOpening, dots * 3 / 2) << "the field with the keyboard shows the path's start";
+    EXPECT_LT(pathAfterClick, dots * 3 / 2) << "the field without the keyboard shows the path's start";
+}
+
 // --- the backend table ---
 
 TEST(Backends, AutoFallsBackToHeadlessWithoutADisplayAndSaysSo) {

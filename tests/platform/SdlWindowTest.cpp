@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <optional>
@@ -30,6 +32,7 @@
 #include "platform/headless/PngFile.h"
 #include "platform/sdl/SdlPlatform.h"
 #include "platform/sdl/TextLayout.h"
+#include "support/Subprocess.h"
 #include "support/XServer.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -773,6 +776,75 @@ TEST_F(SdlWindowTest, FileFieldShowsTheEndOfAPathTooLongForIt) {
     // The start's W letters would give several times the dots' dark pixels.
     EXPECT_LT(pathOpening, dots * 3 / 2) << "the field with the keyboard shows the path's start";
     EXPECT_LT(pathAfterClick, dots * 3 / 2) << "the field without the keyboard shows the path's start";
+}
+
+// --- the newcomer's path: vesk --demo, as scripts/run starts it ---
+
+// How much of the picture the flake covers: the 8 x 8 cells with a lit pixel in them, one
+// that is neither the background (the top left corner's colour), nor the star ring's
+// green, nor as dim as the edge of a line. Thin branches cover cells a thick arm does not.
+int litCells(const Image& shot) {
+    constexpr int cell = 8;
+    constexpr int dimmest = 60;  // red, green and blue together
+    std::set<std::pair<int, int>> cells;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x) {
+            const std::uint32_t p = shot.pixels[std::size_t(y) * shot.width + x];
+            if (!sameColour(p, shot.pixels.front()) && !isRingGreen(p) && red(p) + green(p) + blue(p) >= dimmest)
+                cells.emplace(x / cell, y / cell);
+        }
+    return int(cells.size());
+}
+
+// The root mean square of what SDL's disk audio driver wrote: 32-bit float samples.
+double rootMeanSquare(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    double sum = 0;
+    std::size_t count = 0;
+    for (float sample; in.read(reinterpret_cast<char*>(&sample), sizeof sample); ++count) sum += double(sample) * sample;
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+// The real program, full screen as a newcomer sees it: the demo plays at once (no dialog),
+// the flake grows past its six seed arms, the synthesiser is heard (SDL's disk driver
+// writes what the audio device would play), the only lines on the terminal are vesk's
+// own, and Esc ends it with code 0.
+TEST_F(SdlWindowTest, NewcomersVeskDemoPlaysAtOnceIsHeardAndEndsWithEsc) {
+    if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool is not installed";
+    const fs::path audio = fs::temp_directory_path() / ("vesk-newcomer-" + std::to_string(::getpid()) + ".raw");
+    test::Subprocess vesk(VESK_PROGRAM, {"--demo"},
+                          {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", audio.string()},
+                           {"ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1"}});
+    Image first, later;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ASSERT_TRUE(screenshot(display(), "newcomer-first.png", first));
+    } while (litCells(first) == 0 && vesk.running() && std::chrono::steady_clock::now() < deadline);
+    std::this_thread::sleep_for(std::chrono::seconds(6));  // a dozen notes of the tune
+    ASSERT_TRUE(screenshot(display(), "newcomer-later.png", later));
+    test::Subprocess esc("/usr/bin/env", {"xdotool", "key", "Escape"});
+    EXPECT_EQ(esc.wait(), 0);
+    EXPECT_EQ(vesk.wait(std::chrono::seconds(20)), 0) << vesk.err();
+
+    Image seedArms;
+    std::string error;
+    ASSERT_TRUE(readPng(std::string(VESK_REFERENCE_IMAGES) + "/seed-arms.png", seedArms, error)) << error;
+    // The seed arms alone cover some 56 cells; a dozen segments more, half as many again.
+    EXPECT_GT(litCells(later), litCells(seedArms) * 3 / 2) << "the flake has not grown past its seed arms";
+    EXPECT_GT(litCells(later), litCells(first)) << "the flake did not grow";
+    const Box middle{screenWidth / 4, screenHeight / 4, screenWidth * 3 / 4, screenHeight * 3 / 4};
+    for (const Image* shot : {&first, &later}) EXPECT_LT(countInside(*shot, middle, isBoxBackground), 50) << "a dialog";
+    EXPECT_GT(rootMeanSquare(audio.string()), 1e-3) << "the synthesiser was not heard";
+    fs::remove(audio);
+    int deviceLines = 0;
+    for (const std::string& line : test::linesOf(vesk.err())) {
+        // SDL says so whenever its disk driver is used; everything else is vesk's.
+        if (line.rfind("CRITICAL: ", 0) == 0) continue;
+        EXPECT_EQ(line.rfind("vesk: ", 0), 0u) << line;
+        deviceLines += line.find("MIDI output") != std::string::npos;
+    }
+    EXPECT_EQ(deviceLines, 1);
 }
 
 // --- the backend table ---

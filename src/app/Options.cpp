@@ -192,9 +192,9 @@ std::string sizeText(platform::Size size) {
     return std::to_string(size.width) + "x" + std::to_string(size.height);
 }
 
-// The table, in the order the usage text lists each group's options.
-const std::vector<OptionRow>& optionTable() {
-    static const std::vector<OptionRow> rows = {
+// What to play and the window's options, in the order the usage text lists them.
+std::vector<OptionRow> playAndWindowRows() {
+    return {
         {fileArgument, "", Mode::Play,
          "a Standard MIDI File, format 0 or 1, played at once without the\n"
          "dialog (format 1 from a format-0 copy in ~/.cache/vesk/); after\n"
@@ -223,6 +223,12 @@ const std::vector<OptionRow>& optionTable() {
         {"--in-port", "NAME", Mode::Window, "an input port to connect to instead of the virtual one",
          [](Options& o, const std::string& v) { o.midi.inputPort = v; return true; }},
 
+    };
+}
+
+// The headless run's options, then those of both modes and the tasks.
+std::vector<OptionRow> headlessAndTaskRows() {
+    return {
         {headlessSwitch, "", Mode::Headless,
          "no window; the picture, the sound and the dialogs are scripted\nand recorded",
          [](Options& o, const std::string&) { return o.headless = true; }},
@@ -259,6 +265,15 @@ const std::vector<OptionRow>& optionTable() {
         {"--help", "", Mode::Task, "this text",
          [](Options& o, const std::string&) { return o.help = true; }, {}, "-h"},
     };
+}
+
+// The table, in the order the usage text lists each group's options.
+const std::vector<OptionRow>& optionTable() {
+    static const std::vector<OptionRow> rows = [] {
+        std::vector<OptionRow> all = playAndWindowRows();
+        for (OptionRow& row : headlessAndTaskRows()) all.push_back(std::move(row));
+        return all;
+    }();
     return rows;
 }
 

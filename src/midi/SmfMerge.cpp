@@ -29,6 +29,7 @@ constexpr int smpteDivisionBit = 0x8000;
 constexpr int fieldBits = 8;
 
 constexpr std::uint8_t statusBit = 0x80;
+constexpr std::size_t longestChannelMessage = 3;  // a status and two data bytes
 constexpr int endOfTrackType = 0x2F;
 constexpr int setTempoType = 0x51;
 constexpr int timeSignatureType = 0x58;
@@ -184,7 +185,7 @@ Step Merger::readEvent(Reader& r, Track& t) {
 Step Merger::readChannelMessage(Reader& r, Track& t, int status, std::size_t at) {
     const std::size_t dataBytes = std::size_t(shortMessageLength(std::uint8_t(status)) - 1);
     if (r.pos + dataBytes > r.end) return Step::CutOff;
-    std::uint8_t bytes[3] = {std::uint8_t(status), 0, 0};
+    std::uint8_t bytes[longestChannelMessage] = {std::uint8_t(status)};
     for (std::size_t i = 0; i < dataBytes; ++i) {
         bytes[i + 1] = file_[r.pos++];
         if (bytes[i + 1] & statusBit) return broken("a status byte where a data byte is due", at);

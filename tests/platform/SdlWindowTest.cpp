@@ -689,6 +689,8 @@ TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
                 result = platform->modalUi().runDialog(dialog, procedure);
                 loop.postQuit(0);
             } else if (m.param == 2) {
+                // Once the dialog has been drawn: its font is built as it first opens.
+                if (!platform->dialogControlRect(midi::fileNameControl)) return;
                 loop.killTimer(2);
                 actOnDialog(c.input, *platform);
             } else if (m.param == 3) {
@@ -761,6 +763,11 @@ TEST_F(SdlWindowTest, FileFieldShowsTheEndOfAPathTooLongForIt) {
                 platform->modalUi().runDialog(midi::smfDialogTemplate(), offer);
             }
             loop.postQuit(0);
+            return;
+        }
+        // Once the dialog has been drawn: its font is built as it first opens.
+        if (!platform->dialogControlRect(midi::fileNameControl)) {
+            loop.setTimer(2, 100);
             return;
         }
         switch (step++) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/GivenFile.h"
 #include "app/Trace.h"
 #include "app/VeskWindow.h"
 #include "flake/Random.h"
@@ -76,10 +77,16 @@ bool openOutputs(const Options& o, TraceFile& trace) {
 int runProgram(const Options& options) {
     // Every random choice of the run draws from the C library's generator.
     std::srand(options.seed ? *options.seed : unsigned(std::time(nullptr)));
-    return options.headless ? runHeadless(options) : runWindow(options);
+    std::string error;
+    const std::unique_ptr<midi::SmfSource> source = chooseSource(options, std::cerr, error);
+    if (!source) {
+        std::cerr << "vesk: " << error << "\n";
+        return exitFailed;
+    }
+    return options.headless ? runHeadless(options, *source) : runWindow(options, *source);
 }
 
-int runHeadless(const Options& o) {
+int runHeadless(const Options& o, midi::SmfSource& source) {
     HeadlessPlatform platform(platform::windowSize.width, platform::windowSize.height,
                               o.realClock ? HeadlessClock::Real : HeadlessClock::Virtual);
     script(platform, o);
@@ -90,32 +97,36 @@ int runHeadless(const Options& o) {
     Vesk vesk(platform, random);
     Trace tracer(platform, trace.file, o.framesDir);
     vesk.observer = &tracer;
+    vesk.sequencer.setSource(&source);
     const int code = runApplication(vesk, &tracer.ports());
     tracer.exit(code);
     vesk.observer = nullptr;
     return tracer.framesOk() ? code : exitFailed;
 }
 
-int runWindow(const Options& o) {
+int runWindow(const Options& o, midi::SmfSource& source) {
     std::string reason;
     auto ports = platform::midi::createMidiPorts(o.midi, reason);
     if (!ports) {
         std::cerr << "vesk: " << reason << "\n" << tryHelpLine << "\n";
         return exitBadCommandLine;
     }
+    // The SoundFont loads while the window is made.
+    ports->prepareOutput();
     platform::BackendOptions backend;
     backend.windowed = o.windowed;
     auto platform = platform::createBackend(windowBackend, backend, reason);
     if (!platform) {
         // Said where a terminal shows it (there is no window for a box), and not as success.
         std::cerr << "vesk: Could not create window! (" << reason
-                  << ")\nWithout a display, try 'vesk --headless'.\n";
+                  << "); without a display, 'vesk --headless' runs on virtual time\n";
         return exitFailed;
     }
-    std::cerr << "vesk: " << ports->describe() << "\n";
     flake::CLibraryRandom random;
     Vesk vesk(*platform, random);
-    return runApplication(vesk, ports.get());
+    vesk.sequencer.setSource(&source);
+    // Said once they are open, with what opening them found.
+    return runApplication(vesk, ports.get(), [&ports] { std::cerr << "vesk: " << ports->describe() << "\n"; });
 }
 
 }  // namespace vesk::app

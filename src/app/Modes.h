@@ -4,14 +4,17 @@
 #pragma once
 
 #include "app/Options.h"
+#include "midi/SmfLoading.h"
 
 namespace vesk::app {
 
-// Seeds the random draws (with --seed, else the time), then runs the mode the options chose.
+// Seeds the random draws (with --seed, else the time), makes the given file ready (a file
+// that cannot be played is one line and exitFailed), then runs the mode the options chose.
 int runProgram(const Options& options);
 
-// The modes themselves; the caller has seeded the random draws.
-int runHeadless(const Options& options);
-int runWindow(const Options& options);
+// The modes themselves, each performance's file from `source`; the caller has seeded the
+// random draws.
+int runHeadless(const Options& options, midi::SmfSource& source);
+int runWindow(const Options& options, midi::SmfSource& source);
 
 }  // namespace vesk::app

@@ -17,7 +17,7 @@ namespace {
 using platform::headless::DialogAnswer;
 using platform::headless::DisplayMode;
 
-enum class Mode { Window, Headless, Both };
+enum class Mode { Play, Window, Headless, Both, Task };
 
 struct Group {
     Mode mode;
@@ -26,9 +26,11 @@ struct Group {
 };
 
 constexpr Group groups[] = {
+    {Mode::Play, "What to play", "without FILE or --demo, a dialog asks"},
     {Mode::Window, "A real window", "the default"},
     {Mode::Headless, "Headless, on virtual time", ""},
     {Mode::Both, "Both", ""},
+    {Mode::Task, "Instead of a performance", ""},
 };
 
 // Reads one value (for a flag, an empty one) into the options; false when it is not understood.
@@ -42,16 +44,23 @@ struct OptionRow {
     ReadValue read;
     std::string_view takes = {};  // what a refusal says the option takes
     std::string_view alias = {};  // a short name, accepted but not shown
+    int count = 1;                // values it takes each time it is given
+    bool positional = false;      // an argument by its place, without a name
 };
 
 // The option that chooses the headless mode; the others of that mode need it.
 constexpr std::string_view headlessSwitch = "--headless";
 
+// The options that need a FILE to play (or the demo piece).
+constexpr std::string_view channelOption = "--channel";
+constexpr std::string_view fileArgument = "FILE";
+
 constexpr std::string_view usageIntro =
-    "Usage: vesk [options]\n"
+    "Usage: vesk [FILE] [options]\n"
     "Plays a Standard MIDI File and grows a spinning six-armed flake from one of its\n"
     "channels and from a live MIDI keyboard; after a silence it replays what it heard while\n"
     "it takes the flake apart, then starts over. Esc quits.\n";
+constexpr std::string_view versionLine = "vesk " VESK_VERSION "\n";
 constexpr std::string_view usageIndent = "  ";
 constexpr std::size_t usageHelpColumn = 24;
 
@@ -154,6 +163,25 @@ bool readSeed(Options& o, const std::string& text) {
     return true;
 }
 
+bool readChannel(Options& o, const std::string& text) {
+    int channel = 0;
+    if (text == "auto") {
+        o.listenChannel.reset();
+        return true;
+    }
+    if (!parseNumber(text, channel) || channel < 1 || channel > platform::channelCount) return false;
+    o.listenChannel = channel - 1;
+    return true;
+}
+
+// A file name; one that begins as an option does is the next option, which CLI11 would
+// otherwise take for the name (./-x.mid names such a file).
+bool readConvert(Options& o, const std::string& text) {
+    if (text.empty() || text.starts_with('-')) return false;
+    o.convert.push_back(text);
+    return true;
+}
+
 bool readClock(Options& o, const std::string& text) {
     if (text != "real" && text != "virtual") return false;
     o.realClock = text == "real";
@@ -164,9 +192,21 @@ std::string sizeText(platform::Size size) {
     return std::to_string(size.width) + "x" + std::to_string(size.height);
 }
 
-// The table, in the order the usage text lists each group's options.
-const std::vector<OptionRow>& optionTable() {
-    static const std::vector<OptionRow> rows = {
+// What to play and the window's options, in the order the usage text lists them.
+std::vector<OptionRow> playAndWindowRows() {
+    return {
+        {fileArgument, "", Mode::Play,
+         "a Standard MIDI File, format 0 or 1, played at once without the\n"
+         "dialog (format 1 from a format-0 copy in ~/.cache/vesk/); after\n"
+         "the finale the dialog offers it again",
+         [](Options& o, const std::string& v) { o.file = v; return true; }, {}, {}, 1, true},
+        {channelOption, "N|auto", Mode::Play,
+         "the channel, 1 to 16, whose notes grow the flake; auto (the\n"
+         "default): the melodic one (not 10) with the most notes",
+         readChannel, "a channel from 1 to 16 or auto"},
+        {"--demo", "", Mode::Play, "without FILE, the bundled demo piece \"First Frost\"",
+         [](Options& o, const std::string&) { return o.demo = true; }},
+
         {"--windowed", "", Mode::Window,
          "a " + sizeText(platform::windowSize) + " window instead of full screen",
          [](Options& o, const std::string&) { return o.windowed = true; }},
@@ -183,6 +223,12 @@ const std::vector<OptionRow>& optionTable() {
         {"--in-port", "NAME", Mode::Window, "an input port to connect to instead of the virtual one",
          [](Options& o, const std::string& v) { o.midi.inputPort = v; return true; }},
 
+    };
+}
+
+// The headless run's options, then those of both modes and the tasks.
+std::vector<OptionRow> headlessAndTaskRows() {
+    return {
         {headlessSwitch, "", Mode::Headless,
          "no window; the picture, the sound and the dialogs are scripted\nand recorded",
          [](Options& o, const std::string&) { return o.headless = true; }},
@@ -207,9 +253,27 @@ const std::vector<OptionRow>& optionTable() {
 
         {"--seed", "N", Mode::Both, "seed the random draws with N instead of the time", readSeed,
          "a whole number"},
-        {"--help", "", Mode::Both, "this text",
+
+        {"--list-ports", "", Mode::Task,
+         "the MIDI outputs and inputs by the names --midi-out, --out-port\n"
+         "and --in-port take, and the SoundFont the synth would load",
+         [](Options& o, const std::string&) { return o.listPorts = true; }},
+        {"--convert", "IN OUT", Mode::Task, "writes IN (format 0 or 1) as the format-0 file the player takes",
+         readConvert, "two file names (IN and OUT)", {}, 2},
+        {"--version", "", Mode::Task, "the version",
+         [](Options& o, const std::string&) { return o.version = true; }},
+        {"--help", "", Mode::Task, "this text",
          [](Options& o, const std::string&) { return o.help = true; }, {}, "-h"},
     };
+}
+
+// The table, in the order the usage text lists each group's options.
+const std::vector<OptionRow>& optionTable() {
+    static const std::vector<OptionRow> rows = [] {
+        std::vector<OptionRow> all = playAndWindowRows();
+        for (OptionRow& row : headlessAndTaskRows()) all.push_back(std::move(row));
+        return all;
+    }();
     return rows;
 }
 
@@ -225,13 +289,14 @@ const Group& groupOf(Mode mode) {
     return groups[0];
 }
 
+bool isFlag(const OptionRow& row) { return row.value.empty() && !row.positional; }
+
 CLI::Option* addOption(CLI::App& app, const OptionRow& row) {
     std::string names(row.name);
     if (!row.alias.empty()) names = std::string(row.alias) + "," + names;
     CLI::Option* option =
-        row.value.empty()
-            ? app.add_flag(names)->disable_flag_override()
-            : app.add_option(names)->type_name(std::string(row.value))->allow_extra_args(false);
+        isFlag(row) ? app.add_flag(names)->disable_flag_override()
+                    : app.add_option(names)->expected(row.count)->allow_extra_args(false);
     // Every value in the order given: repeatable options collect them, the others keep the last.
     return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(std::string(groupOf(row.mode).title))
@@ -246,16 +311,25 @@ std::string formError(const std::vector<std::string>& args, const CLI::ParseErro
         const std::string name = args[i].substr(0, equals);
         const OptionRow* row = findRow(name);
         if (!row) continue;
-        if (row->value.empty() && equals != std::string::npos) return name + " takes no value";
-        const bool last = i + 1 == args.size();
-        if (!row->value.empty() && (equals == std::string::npos ? last : equals + 1 == args[i].size()))
-            return name + " needs a value";
+        if (isFlag(*row) && equals != std::string::npos) return name + " takes no value";
+        if (isFlag(*row)) continue;
+        // Values up to the next option or the end.
+        std::size_t given = equals == std::string::npos ? 0 : equals + 1 < args[i].size();
+        for (std::size_t j = i + 1; equals == std::string::npos && j < args.size() && !args[j].starts_with('-'); ++j)
+            ++given;
+        if (given < std::size_t(row->count))
+            return name + (row->count > 1 ? " needs " + std::string(row->value) : " needs a value");
     }
     return e.what();
 }
 
 bool readValues(const OptionRow& row, const CLI::Option& option, Options& o, std::string& error) {
-    if (row.value.empty()) return option.count() == 0 || row.read(o, {});
+    if (isFlag(row)) return option.count() == 0 || row.read(o, {});
+    // CLI11 lets an option of several values end early, at the next option or the end.
+    if (option.results().size() % std::size_t(row.count) != 0) {
+        error = std::string(row.name) + " needs " + std::string(row.value);
+        return false;
+    }
     for (const std::string& value : option.results()) {
         if (!row.read(o, value)) {
             error = std::string(row.name) + " takes " + std::string(row.takes) + ", not '" + value + "'";
@@ -292,6 +366,29 @@ std::string usageLine(const OptionRow& row) {
     return line + "\n";
 }
 
+// What CLI11 left over: an unknown option, or a second file.
+std::string leftOverText(const std::string& argument) {
+    if (argument.starts_with('-')) return "unknown option '" + argument + "'";
+    return "one " + std::string(fileArgument) + " is played, not also '" + argument + "'";
+}
+
+// The options given together that do not go together; empty when they all do.
+std::string combinationError(const std::vector<OptionRow>& rows, const std::vector<CLI::Option*>& given,
+                             const Options& o) {
+    bool headlessOnly = false, channel = false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        headlessOnly |= needsHeadless(rows[i]) && given[i]->count() > 0;
+        channel |= rows[i].name == channelOption && given[i]->count() > 0;
+    }
+    if (headlessOnly && !o.headless) return needHeadlessText();
+    if (channel && o.file.empty() && !o.demo)
+        return std::string(channelOption) + " needs a " + std::string(fileArgument) + " or --demo";
+    if (!o.file.empty() && (o.listPorts || !o.convert.empty()))
+        return std::string(fileArgument) + " '" + o.file + "' is not played with " +
+               (o.listPorts ? "--list-ports" : "--convert");
+    return {};
+}
+
 }  // namespace
 
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
@@ -309,21 +406,18 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args, st
         return std::nullopt;
     }
     if (!app.remaining().empty()) {
-        error = "unknown option '" + app.remaining().front() + "'";
+        error = leftOverText(app.remaining().front());
         return std::nullopt;
     }
     Options o;
-    bool headlessOnly = false;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
         if (!readValues(rows[i], *options[i], o, error)) return std::nullopt;
-        headlessOnly |= needsHeadless(rows[i]) && options[i]->count() > 0;
-    }
-    if (headlessOnly && !o.headless) {
-        error = needHeadlessText();
-        return std::nullopt;
-    }
+    error = combinationError(rows, options, o);
+    if (!error.empty()) return std::nullopt;
     return o;
 }
+
+std::string versionText() { return std::string(versionLine); }
 
 std::string usageText() {
     std::string text(usageIntro);

@@ -1,6 +1,8 @@
-// The command line: a real window (the default) or a headless run on virtual time with
-// scripted dialog answers and MIDI input, a trace and frames. Each option is one row of a
-// table (its name, value, help, group and mode); the usage text and the checks follow from it.
+// The command line: what to play (a file, at once, or the dialog), in a real window (the
+// default) or a headless run on virtual time with scripted dialog answers and MIDI input,
+// a trace and frames; or a task instead (list the ports, convert a file). Each option is
+// one row of a table (its name, value, help, group and mode); the usage text and the
+// checks follow from it.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +23,13 @@ struct ScriptedInput {
 };
 
 struct Options {
+    std::string file;                          // played at once; empty: the dialog asks
+    std::optional<int> listenChannel;          // 0-based; none: the busiest melodic channel
+    bool demo = false;                         // with no file, the bundled demo piece
     bool help = false;
+    bool version = false;
+    bool listPorts = false;
+    std::vector<std::string> convert;          // IN and OUT
     bool headless = false;
     bool realClock = false;
     bool windowed = false;
@@ -48,5 +56,7 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args, st
 
 // What --help prints.
 std::string usageText();
+// What --version prints: "vesk 0.1".
+std::string versionText();
 
 }  // namespace vesk::app

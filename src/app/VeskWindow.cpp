@@ -57,13 +57,14 @@ void VeskWindow::destroy() {
     vesk_.platform.loop().postQuit(0);
 }
 
-int runApplication(Vesk& vesk, platform::MidiPorts* ports) {
+int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<void()>& devicesOpened) {
     VeskWindow window(vesk);
     platform::MessageLoop& loop = vesk.platform.loop();
     loop.setHandler(&window);
     if (ports) midi::openMidi(vesk.devices, *ports, loop, vesk.platform.modalUi());
+    if (devicesOpened) devicesOpened();
     vesk.sequencer.setOutput(vesk.output());
-    if (!midi::allocSmfBuffer(vesk.smf)) midi::showError(vesk.platform.modalUi(), midi::SmfError::Memory);
+    if (!midi::allocSmfBuffer(vesk.smf)) midi::showError(vesk.platform.modalUi(), midi::SmfError::Memory, vesk.smf);
     startPerformance(vesk);
     const int code = loop.run();
     // Quit without the window's destruction (Esc, the dialog's quit): the same release.

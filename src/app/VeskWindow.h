@@ -2,6 +2,8 @@
 // timer message runs the ripple, the tick and the star ring, in that order.
 #pragma once
 
+#include <functional>
+
 #include "performance/Vesk.h"
 #include "platform/Message.h"
 
@@ -18,9 +20,9 @@ private:
     Vesk& vesk_;
 };
 
-// The start-up after the window exists: the MIDI devices (on `ports`; null: none), the
-// file buffer, the first performance, then the message loop until quit. Returns the exit
-// code the quit request carried.
-int runApplication(Vesk& vesk, platform::MidiPorts* ports);
+// The start-up after the window exists: the MIDI devices (on `ports`; null: none), then
+// `devicesOpened` when given, the file buffer, the first performance, then the message
+// loop until quit. Returns the exit code the quit request carried.
+int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<void()>& devicesOpened = {});
 
 }  // namespace vesk::app

@@ -1,11 +1,13 @@
-// vesk: the program. Reads the command line and hands it to the mode it chose: a real
-// window with the MIDI devices the table finds, or a headless run on virtual time (see --help).
+// vesk: the program. Reads the command line and does the task it asks for, or hands it to
+// the mode it chose: a real window with the MIDI devices the table finds, or a headless
+// run on virtual time (see --help).
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/Modes.h"
 #include "app/Options.h"
+#include "app/Tasks.h"
 
 int main(int argc, char** argv) {
     using namespace vesk;
@@ -15,9 +17,7 @@ int main(int argc, char** argv) {
         std::cerr << "vesk: " << error << "\n" << app::tryHelpLine << "\n";
         return app::exitBadCommandLine;
     }
-    if (options->help) {
-        std::cout << app::usageText();
-        return 0;
-    }
+    int code = 0;
+    if (app::runTask(*options, code)) return code;
     return app::runProgram(*options);
 }

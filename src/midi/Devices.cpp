@@ -9,12 +9,14 @@ namespace vesk::midi {
 bool openMidi(MidiDevices& devices, platform::MidiPorts& ports, platform::MessageLoop& loop,
               platform::ModalUi& ui) {
     if (!ports.hasOutput()) {
-        ui.showMessageBox(cannotUseMidiDeviceText, platform::BoxOwner::Window);
+        ui.reportError(cannotUseMidiDeviceText, platform::BoxOwner::Window,
+                       "there is no MIDI output to play on; " + ports.describe());
         return false;
     }
     devices.output = ports.openOutput();
     if (!devices.output) {
-        ui.showMessageBox(cannotOpenMidiDeviceText, platform::BoxOwner::Window);
+        ui.reportError(cannotOpenMidiDeviceText, platform::BoxOwner::Window,
+                       "the MIDI output does not open; " + ports.describe());
         return false;
     }
     // Without an input the program simply hears no live playing, so neither the open nor

@@ -33,7 +33,9 @@ Sequencer::~Sequencer() { stopPlayback(); }
 
 void Sequencer::startPlayback(const SetBackground& setBackground) {
     if (playing_) stopPlayback();
-    if (!chooseAndLoadSmf(file_, platform_, setBackground)) return;
+    const bool loaded = source_ ? chooseAndLoadSmf(file_, platform_, setBackground, *source_)
+                                : chooseAndLoadSmf(file_, platform_, setBackground);
+    if (!loaded) return;
     startLoaded();
 }
 
@@ -41,7 +43,7 @@ void Sequencer::startLoaded() {
     stopPlayback();
     playing_ = true;
     if (const auto error = parseSmfHeader(file_)) {
-        showError(platform_.modalUi(), *error);
+        showError(platform_.modalUi(), *error, file_);
         return;
     }
     tempoBpm_ = startTempoBpm;
@@ -51,7 +53,7 @@ void Sequencer::startLoaded() {
     timerPeriodMs_ = unsigned(msPerMinute / (file_.division * startTempoBpm));
     platform::OneShotTimers& timers = platform_.timers();
     if (timerPeriodMs_ < timers.minimumPeriodMs()) {
-        showError(platform_.modalUi(), SmfError::TimerTooSlow);
+        showError(platform_.modalUi(), SmfError::TimerTooSlow, file_);
         return;
     }
     // The first delta time is read and ignored.
@@ -65,7 +67,7 @@ void Sequencer::startLoaded() {
         std::lock_guard lock(timerMutex_);
         generation = generation_;
     }
-    if (!arm(originUs_, generation)) showError(platform_.modalUi(), SmfError::TimerTooSlow);
+    if (!arm(originUs_, generation)) showError(platform_.modalUi(), SmfError::TimerTooSlow, file_);
 }
 
 void Sequencer::stopPlayback() {
@@ -248,7 +250,7 @@ void Sequencer::releaseSoundingNotes() {
 
 void Sequencer::showErrorOnWindowThread(SmfError code) {
     platform::ModalUi& ui = platform_.modalUi();
-    platform_.loop().postCall([&ui, code] { showError(ui, code); });
+    platform_.loop().postCall([&ui, report = describeError(code, file_)] { showError(ui, report); });
 }
 
 }  // namespace vesk::midi

@@ -19,6 +19,8 @@
 
 namespace vesk::midi {
 
+class SmfSource;
+
 // Until a file sets its tempo it plays at 120 quarters a minute.
 constexpr int startTempoBpm = 120;
 constexpr std::uint32_t startUsPerQuarter = 500000;
@@ -46,6 +48,9 @@ public:
     // The output the file plays on (null: none). Window thread, while nothing plays: the
     // devices open after the sequencer exists and close before it goes.
     void setOutput(platform::MidiOutput* output) { output_ = output; }
+    // Where each performance's file comes from (null: the dialog asks every time). Window
+    // thread; it must outlive the sequencer's playbacks.
+    void setSource(SmfSource* source) { source_ = source; }
 
     // Quarter notes per minute, whole, as the set-tempo events give it; 120 at the start.
     int tempoBpm() const { return tempoBpm_; }
@@ -89,6 +94,7 @@ private:
     NoteInbox& inbox_;
     platform::Platform& platform_;
     platform::MidiOutput* output_;
+    SmfSource* source_ = nullptr;
 
     std::atomic<int> tempoBpm_{startTempoBpm};
     unsigned timerPeriodMs_ = 0;

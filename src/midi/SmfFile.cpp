@@ -51,6 +51,16 @@ std::optional<SmfError> parseSmfHeader(SmfFile& file) {
     return std::nullopt;
 }
 
+std::string headerProblem(const SmfFile& file) {
+    if (!file.smfBuffer || file.smfLength < smfHeaderLength) return "it is too short to hold a header";
+    const std::uint8_t* b = file.smfBuffer.get();
+    if (b[formatLowByteAt] != 0) return "it is format " + std::to_string(b[formatLowByteAt]) + ", not 0";
+    const int division = b[divisionAt] * byteValues + b[divisionAt + 1];
+    if (division >= smpteDivisionFrom) return "its division counts SMPTE frames, not ticks per quarter note";
+    if (division == 0) return "its division is 0 ticks per quarter note";
+    return {};
+}
+
 std::optional<std::uint32_t> readVariableLength(const SmfFile& file, int& pos) {
     const int end = file.readEnd();
     int p = pos;

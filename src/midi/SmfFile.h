@@ -49,6 +49,9 @@ void freeSmfBuffer(SmfFile& file);
 // SMPTE division (top bit set), a division of 0 (no tick has a length), and a file too
 // short to hold the header at all.
 std::optional<SmfError> parseSmfHeader(SmfFile& file);
+// Which of those rules the loaded header breaks, in a phrase for a person ("it is format
+// 1"); empty when it breaks none.
+std::string headerProblem(const SmfFile& file);
 
 // The variable-length number at `pos` (7 bits a byte, the top bit says another follows),
 // in unsigned 32-bit arithmetic however many bytes it runs to; `pos` moves past it. None,

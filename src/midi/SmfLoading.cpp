@@ -1,7 +1,9 @@
-// The file dialog and the load. Relative names open from the working directory.
+// The file dialog, the choice and the load. Relative names open from the working directory.
 #include "midi/SmfLoading.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "platform/MidiMessage.h"
@@ -15,7 +17,6 @@ using platform::ControlKind;
 namespace style = platform::controlStyle;
 
 constexpr const char* defaultFileName = "vobe.mid";
-constexpr const char* defaultChannel = "1";
 constexpr const char* channelErrorText = "チャネルのエラーです。";
 
 // Backgrounds of the first, third, ... and of the second, fourth, ... file opened.
@@ -71,8 +72,8 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The dialog's answer: true to go on with its fields, false when the run is to end.
-bool askForFile(SmfFile& file, platform::Platform& platform) {
-    SmfDialogProcedure procedure(file);
+bool askForFile(SmfFile& file, platform::Platform& platform, const SmfChoice& offered) {
+    SmfDialogProcedure procedure(file, offered);
     const int result = platform.modalUi().runDialog(smfDialogTemplate(), procedure);
     if (result == platform::dialogAbandoned) return false;  // the quit is on its way already
     if (result == dialogQuit) {
@@ -82,7 +83,54 @@ bool askForFile(SmfFile& file, platform::Platform& platform) {
     return true;
 }
 
+// The next file and channel into `file`: the source's choice, or the dialog's answer.
+bool choose(SmfFile& file, platform::Platform& platform, SmfSource& source) {
+    if (const std::optional<SmfChoice> choice = source.next()) {
+        file.smfPath = choice->path;
+        file.listenChannel = choice->listenChannel;
+        return true;
+    }
+    return askForFile(file, platform, source.offered());
+}
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+std::string whatHappened(SmfError code, const SmfFile& file, const std::string& reason) {
+    const std::string name = quoted(file.smfPath);
+    switch (code) {
+    case SmfError::Memory:
+        return "no memory for the file buffer of " + std::to_string(smfBufferSize) + " bytes";
+    case SmfError::FileOpen: return "cannot open " + name + ": " + reason;
+    case SmfError::FileSize:
+        return file.smfLength == 0 ? name + " is empty"
+                                   : name + " is " + std::to_string(smfBufferSize) +
+                                         " bytes or more; the player takes smaller files";
+    case SmfError::Format:
+        return name + " is not a file the player takes: " + headerProblem(file) +
+               " (given on the command line, 'vesk FILE' converts it)";
+    case SmfError::TimerTooSlow:
+        return "the timers cannot keep up with " + name + ": its ticks are too short";
+    case SmfError::UndefinedEvent:
+        return name + " holds an event the player cannot play (running status or a system "
+                      "message); its playback stops here";
+    }
+    return {};
+}
+
+void showChannelError(platform::ModalUi& ui, const SmfFile& file) {
+    ui.reportError(channelErrorText, BoxOwner::Window,
+                   "the channel is not a number from 1 to 16; " + quoted(file.smfPath) + " is not played");
+}
+
 }  // namespace
+
+SmfChoice dialogDefaults() { return {defaultFileName, 0}; }
+
+std::optional<SmfChoice> GivenThenAsk::next() {
+    if (played_) return std::nullopt;
+    played_ = true;
+    return given_;
+}
 
 const platform::DialogTemplate& smfDialogTemplate() {
     static const platform::DialogTemplate dialog = makeTemplate();
@@ -102,8 +150,8 @@ int parseChannelText(const std::string& text) {
 }
 
 void SmfDialogProcedure::onInit(platform::DialogContext& dialog) {
-    dialog.setControlText(fileNameControl, defaultFileName);
-    dialog.setControlText(channelControl, defaultChannel);
+    dialog.setControlText(fileNameControl, offered_.path);
+    dialog.setControlText(channelControl, std::to_string(offered_.listenChannel + 1));
 }
 
 void SmfDialogProcedure::onCommand(platform::DialogContext& dialog, int controlId) {
@@ -119,26 +167,34 @@ void SmfDialogProcedure::onCommand(platform::DialogContext& dialog, int controlI
 
 void SmfDialogProcedure::onClose(platform::DialogContext& dialog) { dialog.endDialog(dialogRun); }
 
-void showError(platform::ModalUi& ui, SmfError code) {
-    if (const char* text = errorText(code)) ui.showMessageBox(text, BoxOwner::Window);
+SmfErrorReport describeError(SmfError code, const SmfFile& file, const std::string& reason) {
+    return {code, whatHappened(code, file, reason)};
 }
 
-void showChannelError(platform::ModalUi& ui) { ui.showMessageBox(channelErrorText, BoxOwner::Window); }
+void showError(platform::ModalUi& ui, const SmfErrorReport& report) {
+    if (const char* text = errorText(report.code)) ui.reportError(text, BoxOwner::Window, report.what);
+}
 
 bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBackground& setBackground) {
+    AskEveryTime dialog;
+    return chooseAndLoadSmf(file, platform, setBackground, dialog);
+}
+
+bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBackground& setBackground,
+                      SmfSource& source) {
     platform::ModalUi& ui = platform.modalUi();
-    if (!askForFile(file, platform)) return false;
+    if (!choose(file, platform, source)) return false;
     File opened;
     for (;;) {
         opened.reset(std::fopen(file.smfPath.c_str(), "rb"));
-        if (!opened) showError(ui, SmfError::FileOpen);
+        if (!opened) showError(ui, describeError(SmfError::FileOpen, file, std::strerror(errno)));
         if (file.listenChannel < 0 || file.listenChannel >= platform::channelCount) {
             opened.reset();
-            showChannelError(ui);
+            showChannelError(ui, file);
         } else if (opened) {
             break;
         }
-        if (!askForFile(file, platform)) return false;
+        if (!choose(file, platform, source)) return false;
     }
 
     if (setBackground) setBackground(file.loadCount % 2 == 0 ? evenLoadBackground : oddLoadBackground);
@@ -146,13 +202,13 @@ bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBack
 
     // Nothing is read through a buffer that is not there.
     if (!file.smfBuffer) {
-        showError(ui, SmfError::Memory);
+        showError(ui, SmfError::Memory, file);
         return false;
     }
     const std::size_t read = std::fread(file.smfBuffer.get(), 1, smfBufferSize, opened.get());
     file.smfLength = int(read);
     if (file.smfLength == 0 || file.smfLength == smfBufferSize) {
-        showError(ui, SmfError::FileSize);
+        showError(ui, SmfError::FileSize, file);
         return false;
     }
     return true;

@@ -27,7 +27,8 @@ bool growSeedArms(Vesk& vesk) {
     retained::MeshBuilder& mesh = *vesk.scene.flakeMesh;
     for (int arm = 0; arm < flake::seedArmCount; ++arm) {
         if (!flake::growAndMesh(s.flake, mesh, vesk.random, flake::seedArmNote, s.scoreTick)) {
-            vesk.platform.modalUi().showMessageBox(scene::noSceneText, platform::BoxOwner::Window);
+            vesk.platform.modalUi().reportError(scene::noSceneText, platform::BoxOwner::Window,
+                                                "the flake's six seed arms cannot be grown");
             return false;
         }
         ++s.flake.meshSegmentCount;

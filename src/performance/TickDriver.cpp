@@ -3,6 +3,8 @@
 // performance: after a restart inside this tick its last steps work on the new scene.
 #include "performance/TickDriver.h"
 
+#include <string>
+
 #include "flake/Meshing.h"
 #include "midi/Voice.h"
 #include "performance/Finale.h"
@@ -142,12 +144,14 @@ bool growQueuedNotes(Vesk& vesk, retained::MeshBuilder& mesh) {
     platform::ModalUi& ui = vesk.platform.modalUi();
     for (int i = 0; i < s.noteOnCount; ++i) {
         if (s.flake.meshSegmentCount >= flake::meshCapacitySegments) {
-            ui.showMessageBox(meshFullText, BoxOwner::Window);
+            ui.reportError(meshFullText, BoxOwner::Window,
+                           "the flake is full at " + std::to_string(flake::meshCapacitySegments) +
+                               " segments; it stops growing");
             return false;
         }
         const int note = s.noteOnQueue[std::size_t(i)];
         if (!flake::growAndMesh(s.flake, mesh, vesk.random, note, s.scoreTick)) {
-            ui.showMessageBox(scene::noSceneText, BoxOwner::Window);
+            ui.reportError(scene::noSceneText, BoxOwner::Window, "the flake cannot grow a segment; it stops growing");
             return false;
         }
         ++s.flake.meshSegmentCount;

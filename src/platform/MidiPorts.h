@@ -16,6 +16,10 @@ public:
     virtual ~MidiPorts() = default;
     // False when there is no output device of any kind to open.
     virtual bool hasOutput() = 0;
+    // Starts the slow part of opening the output (loading a SoundFont) on a thread of its
+    // own, so that it overlaps the window's making; openOutput() then waits for it. Once,
+    // before openOutput(); an output with nothing slow to do ignores it.
+    virtual void prepareOutput() {}
     // Null when the output cannot be opened.
     virtual std::unique_ptr<MidiOutput> openOutput() = 0;
     // Null when there is no input to open.

@@ -1,8 +1,11 @@
 // Modal message boxes and the modal dialog built from a template. Both run a nested
 // message loop on the window thread until they are answered, so the window keeps
 // receiving its timer and paint messages (and its procedure is entered again) meanwhile.
+// Every error the system tells the user goes through reportError: the box, and one
+// English line on standard error for a person without the box (or without Japanese).
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -20,11 +23,25 @@ constexpr int dialogAbandoned = -1;
 class ModalUi {
 public:
     virtual ~ModalUi() = default;
+
+    // Writes "vesk: WHAT (\"TEXT\")" as one line, then shows the box with `text`. `what`
+    // says in English what happened and to what ("cannot open song.mid: No such file or
+    // directory"). The one way the system tells of a failure.
+    void reportError(std::string_view text, BoxOwner owner, std::string_view what);
+    // Where the lines go; standard error unless set. Null: nowhere.
+    void setErrorLog(std::ostream* log) { errorLog_ = log; }
+
     // An error box with `text`, no caption and an OK button; returns when it is dismissed.
     virtual void showMessageBox(std::string_view text, BoxOwner owner) = 0;
     // Shows the dialog, calls `procedure` for its initialisation, commands and close
     // request, and returns the result the procedure ended it with (or dialogAbandoned).
     virtual int runDialog(const DialogTemplate& dialog, DialogProcedure& procedure) = 0;
+
+protected:
+    ModalUi();
+
+private:
+    std::ostream* errorLog_;
 };
 
 }  // namespace vesk::platform

@@ -60,21 +60,21 @@ bool prepareDisplay(SceneObjects& objects, PerformanceState& state, platform::Pl
     platform::Display& display = platform.display();
     platform::ModalUi& ui = platform.modalUi();
     if (!display.connect()) {
-        ui.showMessageBox(noDisplayText, BoxOwner::None);
+        ui.reportError(noDisplayText, BoxOwner::None, "the display cannot be reached");
         return false;
     }
     if (!display.shareWithWindow()) {
-        ui.showMessageBox(noCooperationText, BoxOwner::None);
+        ui.reportError(noCooperationText, BoxOwner::None, "the display cannot be shared with the window");
         return false;
     }
     if (!findDisplayMode(state, display)) return false;
     if (!display.createWindowTarget()) {
-        ui.showMessageBox(noTargetText, BoxOwner::Window);
+        ui.reportError(noTargetText, BoxOwner::Window, "the window cannot be given a picture");
         return false;
     }
     objects.windowTarget = true;
     if (!display.attachWindowTarget()) {
-        ui.showMessageBox(noAttachText, BoxOwner::Window);
+        ui.reportError(noAttachText, BoxOwner::Window, "the picture cannot be tied to the window");
         return false;
     }
     return true;
@@ -93,12 +93,12 @@ bool createView(SceneObjects& objects, platform::Platform& platform) {
 
     objects.scene = objects.engine->createRootFrame();
     if (!objects.scene) {
-        ui.showMessageBox(noSceneText, BoxOwner::Window);
+        ui.reportError(noSceneText, BoxOwner::Window, "the 3D scene cannot be made; nothing is drawn");
         return false;
     }
     objects.camera = objects.engine->createFrame(*objects.scene);
     if (!objects.camera) {
-        ui.showMessageBox(noCameraText, BoxOwner::Window);
+        ui.reportError(noCameraText, BoxOwner::Window, "the camera cannot be made; nothing is drawn");
         return false;
     }
     objects.viewport = objects.engine->createViewport(*objects.device, *objects.camera, 0, 0,

@@ -35,6 +35,12 @@ void expectSameAnswers(const std::vector<DialogAnswer>& actual, const std::vecto
 }
 
 void expectSame(const Options& actual, const Options& expected) {
+    EXPECT_EQ(actual.file, expected.file);
+    EXPECT_EQ(actual.listenChannel, expected.listenChannel);
+    EXPECT_EQ(actual.demo, expected.demo);
+    EXPECT_EQ(actual.version, expected.version);
+    EXPECT_EQ(actual.listPorts, expected.listPorts);
+    EXPECT_EQ(actual.convert, expected.convert);
     EXPECT_EQ(actual.help, expected.help);
     EXPECT_EQ(actual.headless, expected.headless);
     EXPECT_EQ(actual.realClock, expected.realClock);
@@ -70,6 +76,26 @@ struct GoodCase {
 
 const GoodCase goodCases[] = {
     {{}, [](Options&) {}},
+    // FILE anywhere among the options; the channel as typed, 1-based; auto is no channel.
+    {{"--windowed", "songs/a b.mid", "--channel", "16"}, [](Options& o) {
+         o.windowed = true;
+         o.file = "songs/a b.mid";
+         o.listenChannel = 15;
+     }},
+    {{"--headless", "song.mid", "--channel=auto"}, [](Options& o) {
+         o.headless = true;
+         o.file = "song.mid";
+     }},
+    {{"--demo", "--channel", "1"}, [](Options& o) {
+         o.demo = true;
+         o.listenChannel = 0;
+     }},
+    {{"--convert", "in.mid", "out.mid"}, [](Options& o) { o.convert = {"in.mid", "out.mid"}; }},
+    {{"--list-ports", "--midi-in", "jack"}, [](Options& o) {
+         o.listPorts = true;
+         o.midi.input = "jack";
+     }},
+    {{"--version"}, [](Options& o) { o.version = true; }},
     {{"--help"}, [](Options& o) { o.help = true; }},
     {{"-h"}, [](Options& o) { o.help = true; }},
     {{"--windowed", "--seed", "4294967295"}, [](Options& o) {
@@ -145,7 +171,16 @@ struct BadCase {
 
 const BadCase badCases[] = {
     {{"--bogus"}, "'--bogus'", "unknown option"},
-    {{"--headless", "song.mid"}, "'song.mid'", "unknown option"},
+    {{"a.mid", "b.mid"}, "'b.mid'", "one FILE is played"},
+    {{"a.mid", "--channel", "0"}, "--channel", "not '0'"},
+    {{"a.mid", "--channel", "17"}, "--channel", "not '17'"},
+    {{"a.mid", "--channel", "two"}, "--channel", "not 'two'"},
+    {{"--channel", "3"}, "--channel", "needs a FILE"},
+    {{"--convert", "in.mid"}, "--convert", "needs IN OUT"},
+    {{"--convert", "in.mid", "--demo"}, "--convert", "needs IN OUT"},
+    {{"--convert", "in.mid", "-"}, "--convert", "not '-'"},
+    {{"song.mid", "--convert", "in.mid", "out.mid"}, "'song.mid'", "not played with --convert"},
+    {{"song.mid", "--list-ports"}, "'song.mid'", "not played with --list-ports"},
     {{"--answer"}, "--answer", "needs a value"},
     {{"--headless", "--until"}, "--until", "needs a value"},
     {{"--headless", "--trace="}, "--trace", "needs a value"},

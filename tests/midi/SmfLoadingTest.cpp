@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,13 @@ struct Loader {
     Loader() { allocSmfBuffer(file); }
 
     // Runs one choose-and-load inside the loop; the boxes shown, in order.
-    bool load(std::vector<std::string>* boxes = nullptr) {
+    bool load(std::vector<std::string>* boxes = nullptr, SmfSource* source = nullptr) {
         bool loaded = false;
-        platform.runAt(platform.nowMs(), [&] { loaded = chooseAndLoadSmf(file, platform, [this](std::uint32_t c) { background = c; }); });
+        AskEveryTime dialog;
+        SmfSource& from = source ? *source : dialog;
+        platform.runAt(platform.nowMs(), [&] {
+            loaded = chooseAndLoadSmf(file, platform, [this](std::uint32_t c) { background = c; }, from);
+        });
         platform.stopAt(platform.nowMs() + 100000, 7);  // unless the dialog's quit ends it first
         platform.loop().run();
         if (boxes)
@@ -109,6 +114,42 @@ TEST(SmfLoading, WithoutABufferNothingIsReadAndTheMemoryErrorIsShown) {
     std::vector<std::string> boxes;
     EXPECT_FALSE(l.load(&boxes));
     EXPECT_EQ(boxes, std::vector<std::string>{"メモリのエラーです！"});
+}
+
+TEST(SmfLoading, AGivenFilePlaysWithoutTheDialogWhichThenOffersItForEnter) {
+    Loader l;
+    const std::string path = test::writeTestFile("given.mid", test::SmfBuilder().endOfTrack().bytes());
+    GivenThenAsk given({path, 4});
+    ASSERT_TRUE(l.load(nullptr, &given));
+    EXPECT_TRUE(l.platform.records(Record::Kind::Dialog).empty());
+    EXPECT_EQ(l.file.smfPath, path);
+    EXPECT_EQ(l.file.listenChannel, 4);
+
+    l.file.smfPath.clear();
+    platform::headless::DialogAnswer enter;  // Run, nothing typed: the fields as offered
+    enter.controlId = runButton;
+    l.platform.answerDialog(enter);
+    ASSERT_TRUE(l.load(nullptr, &given));
+    EXPECT_EQ(l.platform.records(Record::Kind::Dialog).size(), 1u);
+    EXPECT_EQ(l.file.smfPath, path);
+    EXPECT_EQ(l.file.listenChannel, 4);
+}
+
+TEST(SmfLoading, EveryBoxAlsoSaysOnALineWhatHappenedToWhichFile) {
+    Loader l;
+    std::ostringstream log;
+    l.platform.modalUi().setErrorLog(&log);
+    const std::string missing = (test::TestFolder::path() / "missing.mid").string();
+    const std::string empty = test::writeTestFile("empty.mid", {});
+    l.platform.answerDialog(runAnswer(missing, "1"));
+    l.platform.answerDialog(runAnswer(empty, "17"));
+    l.platform.answerDialog(runAnswer(empty, "1"));
+    EXPECT_FALSE(l.load());
+    EXPECT_EQ(log.str(), "vesk: cannot open \"" + missing + "\": No such file or directory (\"" + fileOpenError +
+                             "\")\n"
+                             "vesk: the channel is not a number from 1 to 16; \"" + empty +
+                             "\" is not played (\"" + channelError + "\")\n"
+                             "vesk: \"" + empty + "\" is empty (\"" + fileSizeError + "\")\n");
 }
 
 TEST(SmfHeader, RefusesWhatItCannotPlayAndPlacesTheTrack) {

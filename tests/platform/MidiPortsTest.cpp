@@ -3,6 +3,8 @@
 // driver table's choices. Skipped only where jackd or a SoundFont is not installed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -294,6 +296,14 @@ TEST_F(JackPorts, InputOnANamedSourceAndTheFallbackFromAlsa) {
     // A source that exists before we listen, found by part of its name.
     JackOut source(new RtMidiOut(RtMidi::UNIX_JACK, "VeskTestSource"));
     source->openVirtualPort("keys");
+    // --list-ports names it as --in-port takes it, and leaves out the client's own ports.
+    std::string why;
+    const auto listed = listPorts(PortApi::Jack, PortDirection::Input, "VeskTestSource", why);
+    ASSERT_TRUE(listed) << why;
+    EXPECT_EQ(std::count(listed->begin(), listed->end(), "VeskTestSource:keys"), 0);
+    const auto others = listPorts(PortApi::Jack, PortDirection::Input, "VeskTestNamed", why);
+    ASSERT_TRUE(others) << why;
+    EXPECT_EQ(std::count(others->begin(), others->end(), "VeskTestSource:keys"), 1);
     std::string description;
     auto input = openPortInput(jack, "VeskTestSource", "VeskTestNamed", description);
     ASSERT_TRUE(input) << description;

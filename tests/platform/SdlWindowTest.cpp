@@ -5,19 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <optional>
@@ -35,6 +32,8 @@
 #include "platform/headless/PngFile.h"
 #include "platform/sdl/SdlPlatform.h"
 #include "platform/sdl/TextLayout.h"
+#include "support/Subprocess.h"
+#include "support/XServer.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
@@ -55,55 +54,7 @@ constexpr int screenHeight = 768;
 constexpr std::uint32_t watchdogTimer = 99;
 constexpr int watchdogMs = 10000;
 
-// --- the X server ---
-
-// An Xvfb of this test process on the first free display, which it names on a pipe once it
-// takes clients; stopped at the end.
-class XServer {
-public:
-    XServer() {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // The server goes with this test process, even when the test crashes.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent) ::_exit(127);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            const std::string fd = std::to_string(fds[1]);
-            // -noreset: a server that resets when its last client leaves turns the next
-            // window of the run away while it does.
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", "-noreset", nullptr);
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        pollfd ready{fds[0], POLLIN, 0};
-        char number[16] = {};
-        if (pid_ > 0 && ::poll(&ready, 1, 10000) > 0 && ::read(fds[0], number, sizeof number - 1) > 0)
-            display_ = ":" + std::to_string(std::atoi(number));
-        ::close(fds[0]);
-        if (display_.empty()) stop();  // 127: no Xvfb to run
-    }
-    ~XServer() { stop(); }
-    void stop() {
-        int status = 0;
-        if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0 && ::waitpid(pid_, &status, 0) == pid_)
-            installed_ = !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
-        pid_ = -1;
-    }
-
-    bool installed() const { return installed_; }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    bool installed_ = true;
-    std::string display_;
-};
+using test::XServer;
 
 // --- events a user would make ---
 
@@ -738,6 +689,8 @@ TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
                 result = platform->modalUi().runDialog(dialog, procedure);
                 loop.postQuit(0);
             } else if (m.param == 2) {
+                // Once the dialog has been drawn: its font is built as it first opens.
+                if (!platform->dialogControlRect(midi::fileNameControl)) return;
                 loop.killTimer(2);
                 actOnDialog(c.input, *platform);
             } else if (m.param == 3) {
@@ -754,6 +707,151 @@ TEST_F(SdlWindowTest, DialogAnswersRealTypingClicksAndQuit) {
             EXPECT_EQ(procedure.channel, "1");
         }
     }
+}
+
+// Dark pixels (text) inside `field`, a pixel in from its frame.
+int darkPixelsIn(const Image& shot, const PixelRect& field) {
+    const Box inside{int(field.x) + 2, int(field.y) + 2, int(field.x + field.width) - 3,
+                     int(field.y + field.height) - 3};
+    return countInside(shot, inside, [](std::uint32_t p) { return std::max({red(p), green(p), blue(p)}) < 96; });
+}
+
+// A path too long for the file field shows its end, both while the field has the keyboard
+// (its text selected, as the dialog opens) and once a click has given it to the channel.
+TEST_F(SdlWindowTest, FileFieldShowsTheEndOfAPathTooLongForIt) {
+    auto platform = openWindow();
+    ASSERT_TRUE(platform);
+    MessageLoop& loop = platform->loop();
+    // Wide letters first and full stops last, so the end has far fewer dark pixels.
+    const std::string path = std::string(30, 'W') + std::string(80, '.');
+    const std::string dotsOnly(80, '.');
+    class Offer final : public DialogProcedure {
+    public:
+        explicit Offer(std::string text) : text_(std::move(text)) {}
+        void onInit(DialogContext& d) override { d.setControlText(midi::fileNameControl, text_); }
+        void onCommand(DialogContext& d, int id) override {
+            if (id == midi::quitButton) d.endDialog(midi::dialogQuit);
+        }
+        void onClose(DialogContext&) override {}
+
+    private:
+        std::string text_;
+    };
+    int pathOpening = -1, pathAfterClick = -1, dots = -1;  // dark pixels in the file field
+    auto look = [&](const char* name, int& into) {
+        Image shot;
+        ASSERT_TRUE(screenshot(display(), name, shot));
+        const auto field = platform->dialogControlRect(midi::fileNameControl);
+        ASSERT_TRUE(field);
+        into = darkPixelsIn(shot, *field);
+    };
+    auto press = [&](int control) {
+        const auto rect = platform->dialogControlRect(control);
+        ASSERT_TRUE(rect);
+        click(platform->windowId(), *rect);
+    };
+    // Timer 2 takes the steps: the path as its dialog opens, a click on the channel field,
+    // the path again, quit; then the full stops' dialog, quit.
+    int step = 0;
+    TestWindow window(loop, [&](const Message& m) {
+        if (m.type != MessageType::Timer) return loop.defaultProcessing(m);
+        loop.killTimer(m.param);
+        if (m.param == 1) {
+            for (const std::string* text : {&path, &dotsOnly}) {
+                Offer offer(*text);
+                loop.setTimer(2, 300);
+                platform->modalUi().runDialog(midi::smfDialogTemplate(), offer);
+            }
+            loop.postQuit(0);
+            return;
+        }
+        // Once the dialog has been drawn: its font is built as it first opens.
+        if (!platform->dialogControlRect(midi::fileNameControl)) {
+            loop.setTimer(2, 100);
+            return;
+        }
+        switch (step++) {
+        case 0: look("sdl-long-path-opening.png", pathOpening); press(midi::channelControl); break;
+        case 1: look("sdl-long-path-after-click.png", pathAfterClick); press(midi::quitButton); return;
+        case 2: look("sdl-long-path-dots.png", dots); press(midi::quitButton); return;
+        }
+        loop.setTimer(2, 300);
+    });
+    loop.setTimer(1, 50);
+    EXPECT_EQ(loop.run(), 0);
+    ASSERT_GT(dots, 0);
+    // The start's W letters would give several times the dots' dark pixels.
+    EXPECT_LT(pathOpening, dots * 3 / 2) << "the field with the keyboard shows the path's start";
+    EXPECT_LT(pathAfterClick, dots * 3 / 2) << "the field without the keyboard shows the path's start";
+}
+
+// --- the newcomer's path: vesk --demo, as scripts/run starts it ---
+
+// How much of the picture the flake covers: the 8 x 8 cells with a lit pixel in them, one
+// that is neither the background (the top left corner's colour), nor the star ring's
+// green, nor as dim as the edge of a line. Thin branches cover cells a thick arm does not.
+int litCells(const Image& shot) {
+    constexpr int cell = 8;
+    constexpr int dimmest = 60;  // red, green and blue together
+    std::set<std::pair<int, int>> cells;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x) {
+            const std::uint32_t p = shot.pixels[std::size_t(y) * shot.width + x];
+            if (!sameColour(p, shot.pixels.front()) && !isRingGreen(p) && red(p) + green(p) + blue(p) >= dimmest)
+                cells.emplace(x / cell, y / cell);
+        }
+    return int(cells.size());
+}
+
+// The root mean square of what SDL's disk audio driver wrote: 32-bit float samples.
+double rootMeanSquare(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    double sum = 0;
+    std::size_t count = 0;
+    for (float sample; in.read(reinterpret_cast<char*>(&sample), sizeof sample); ++count) sum += double(sample) * sample;
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+// The real program, full screen as a newcomer sees it: the demo plays at once (no dialog),
+// the flake grows past its six seed arms, the synthesiser is heard (SDL's disk driver
+// writes what the audio device would play), the only lines on the terminal are vesk's
+// own, and Esc ends it with code 0.
+TEST_F(SdlWindowTest, NewcomersVeskDemoPlaysAtOnceIsHeardAndEndsWithEsc) {
+    if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool is not installed";
+    const fs::path audio = fs::temp_directory_path() / ("vesk-newcomer-" + std::to_string(::getpid()) + ".raw");
+    test::Subprocess vesk(VESK_PROGRAM, {"--demo"},
+                          {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", audio.string()},
+                           {"ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1"}});
+    Image first, later;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ASSERT_TRUE(screenshot(display(), "newcomer-first.png", first));
+    } while (litCells(first) == 0 && vesk.running() && std::chrono::steady_clock::now() < deadline);
+    std::this_thread::sleep_for(std::chrono::seconds(6));  // a dozen notes of the tune
+    ASSERT_TRUE(screenshot(display(), "newcomer-later.png", later));
+    test::Subprocess esc("/usr/bin/env", {"xdotool", "key", "Escape"});
+    EXPECT_EQ(esc.wait(), 0);
+    EXPECT_EQ(vesk.wait(std::chrono::seconds(20)), 0) << vesk.err();
+
+    Image seedArms;
+    std::string error;
+    ASSERT_TRUE(readPng(std::string(VESK_REFERENCE_IMAGES) + "/seed-arms.png", seedArms, error)) << error;
+    // The seed arms alone cover some 56 cells; a dozen segments more, half as many again.
+    EXPECT_GT(litCells(later), litCells(seedArms) * 3 / 2) << "the flake has not grown past its seed arms";
+    EXPECT_GT(litCells(later), litCells(first)) << "the flake did not grow";
+    const Box middle{screenWidth / 4, screenHeight / 4, screenWidth * 3 / 4, screenHeight * 3 / 4};
+    for (const Image* shot : {&first, &later}) EXPECT_LT(countInside(*shot, middle, isBoxBackground), 50) << "a dialog";
+    EXPECT_GT(rootMeanSquare(audio.string()), 1e-3) << "the synthesiser was not heard";
+    fs::remove(audio);
+    int deviceLines = 0;
+    for (const std::string& line : test::linesOf(vesk.err())) {
+        // SDL says so whenever its disk driver is used; everything else is vesk's.
+        if (line.rfind("CRITICAL: ", 0) == 0) continue;
+        EXPECT_EQ(line.rfind("vesk: ", 0), 0u) << line;
+        deviceLines += line.find("MIDI output") != std::string::npos;
+    }
+    EXPECT_EQ(deviceLines, 1);
 }
 
 // --- the backend table ---

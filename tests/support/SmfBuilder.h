@@ -53,11 +53,31 @@ public:
         return out;
     }
 
+    // The track alone, as a chunk: its type, its length and its events.
+    Bytes trackChunk() const {
+        const Bytes all = bytes();
+        return Bytes(all.begin() + headerChunkBytes, all.end());
+    }
+
+    static constexpr std::ptrdiff_t headerChunkBytes = 14;
+
 private:
     int division_;
     int format_;
     Bytes track_;
 };
+
+// A file of several tracks: the header of `format` and `division`, then each track's chunk.
+inline Bytes multiTrackFile(int format, int division, std::initializer_list<SmfBuilder> tracks) {
+    const Bytes head = SmfBuilder(division, format).bytes();
+    Bytes out(head.begin(), head.begin() + SmfBuilder::headerChunkBytes);
+    out[11] = std::uint8_t(tracks.size());  // the track count's low byte
+    for (const SmfBuilder& track : tracks) {
+        const Bytes chunk = track.trackChunk();
+        out.insert(out.end(), chunk.begin(), chunk.end());
+    }
+    return out;
+}
 
 // The folder of this process's test files. CTest runs every case as a process of its own,
 // so removing it at the end of the process leaves nothing behind after any case. A child

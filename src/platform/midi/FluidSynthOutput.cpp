@@ -5,10 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <climits>
 #include <filesystem>
-#include <iostream>
 
 #include <SDL.h>
 #include <fluidsynth.h>
@@ -59,7 +57,7 @@ struct FluidSynthOutput::Impl {
     fluid_synth_t* synth = nullptr;
     std::string soundFontName;
     bool audioStarted = false;
-    bool silent = false;  // meant to be heard, but no audio device opened
+    std::string silentBecause;  // meant to be heard, but no audio device opened: why
     SDL_AudioDeviceID device = 0;
 
     ~Impl() {
@@ -139,18 +137,16 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::create(const std::string& so
         reason = "FluidSynth cannot load " + soundFont;
         return nullptr;
     }
-    if (audio == SynthAudio::Device) {
-        std::string why;
-        if (!impl->startAudio(why)) {
-            impl->silent = true;
-            // Said once per run, however many synthesisers are made: the cause is the machine's.
-            static std::atomic<bool> said{false};
-            if (!said.exchange(true))
-                std::cerr << "vesk: no audio device opens (" << why
-                          << "); the synthesiser plays silently\n";
-        }
-    }
-    return std::unique_ptr<FluidSynthOutput>(new FluidSynthOutput(std::move(impl)));
+    std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(std::move(impl)));
+    if (audio == SynthAudio::Device) output->startAudioDevice();
+    return output;
+}
+
+void FluidSynthOutput::startAudioDevice() {
+    if (impl_->device != 0 || impl_->audioStarted) return;
+    // Told in describe(), on the program's one line about its devices.
+    std::string why;
+    if (!impl_->startAudio(why)) impl_->silentBecause = why.empty() ? "unknown" : why;
 }
 
 void FluidSynthOutput::sendShort(std::uint32_t message) {
@@ -213,8 +209,9 @@ std::size_t FluidSynthOutput::render(std::span<float> left, std::span<float> rig
 bool FluidSynthOutput::audible() const { return impl_->device != 0; }
 
 std::string FluidSynthOutput::describe() const {
-    return impl_->silent ? impl_->soundFontName + ", silent: no audio device"
-                         : impl_->soundFontName;
+    return impl_->silentBecause.empty()
+               ? impl_->soundFontName
+               : impl_->soundFontName + ", silent: no audio device (" + impl_->silentBecause + ")";
 }
 
 }  // namespace vesk::platform::midi

@@ -49,6 +49,11 @@ public:
     // span holds, and returns that count. Returns 0 when an audio device pulls the frames.
     std::size_t render(std::span<float> left, std::span<float> right);
 
+    // Made Offline, from now on heard through the default audio device (render() then gives
+    // nothing); silent, with describe() saying why, when none opens. Once, on the thread
+    // that runs SDL, so the SoundFont can be loaded on another meanwhile.
+    void startAudioDevice();
+
     // True when an audio device is playing the synthesiser.
     bool audible() const;
     // The SoundFont's file name and, live, whether it can be heard ("TimGM6mb.sf2, silent:

@@ -5,12 +5,14 @@
 #include "platform/midi/MidiDrivers.h"
 
 #include <chrono>
+#include <future>
 #include <utility>
 #include <vector>
 
 #include "platform/midi/RecordingMidiOutput.h"
 #if VESK_WITH_MIDI_PORTS
 #include "platform/midi/FluidSynthOutput.h"
+#include "platform/midi/QuietLibraries.h"
 #include "platform/midi/RtMidiPorts.h"
 #endif
 
@@ -24,12 +26,24 @@ struct OutputOffer {
     std::string text;  // what will be opened ("fluidsynth (TimGM6mb.sf2)"), or why nothing can
 };
 
+// What a driver offers here, a line each (ports by name, or why there are none), for
+// --list-ports.
+using ListOffers = std::vector<std::string> (*)(const MidiOptions& options);
+
+// Null when the output cannot be opened after all; `text` then says why, else what was opened.
+using OpenOutput = std::unique_ptr<MidiOutput> (*)(const MidiOptions& options, std::string& text);
+
 struct OutputDriver {
     std::string_view name;
     bool triedByAuto;
     OutputOffer (*probe)(const MidiOptions& options);
-    // Null when it cannot be opened after all; `text` then says why, else what was opened.
-    std::unique_ptr<MidiOutput> (*open)(const MidiOptions& options, std::string& text);
+    OpenOutput open;
+    ListOffers list;
+    // The slow part of open, which needs nothing of the window's thread and may run on a
+    // thread of its own, and what finishes it on the window's thread; both null when open
+    // has nothing slow to do.
+    OpenOutput load = nullptr;
+    void (*finish)(MidiOutput& loaded, std::string& text) = nullptr;
 };
 
 // Opens an input; null with `description` saying why, else saying what was opened.
@@ -38,6 +52,7 @@ using OpenInput = std::unique_ptr<MidiInput> (*)(const MidiOptions& options, std
 struct InputDriver {
     std::string_view name;
     OpenInput open;  // null for "none"
+    ListOffers list;
 };
 
 #if VESK_WITH_MIDI_PORTS
@@ -48,14 +63,24 @@ OutputOffer probeFluidSynth(const MidiOptions& options) {
     return {true, "fluidsynth (" + soundFont + ")"};
 }
 
-std::unique_ptr<MidiOutput> openFluidSynth(const MidiOptions& options, std::string& text) {
+// The SoundFont loaded into a synthesiser that is heard nowhere yet: no SDL call, so it
+// may run while the window's thread starts SDL.
+std::unique_ptr<MidiOutput> loadFluidSynth(const MidiOptions& options, std::string& text) {
     std::string why;
-    auto synth = FluidSynthOutput::create(findSoundFont(options.soundFont), SynthAudio::Device, why);
-    if (!synth) {
-        text = "fluidsynth failed (" + why + ")";
-        return nullptr;
-    }
-    text = "fluidsynth (" + synth->describe() + ")";
+    auto synth = FluidSynthOutput::create(findSoundFont(options.soundFont), SynthAudio::Offline, why);
+    if (!synth) text = "fluidsynth failed (" + why + ")";
+    return synth;
+}
+
+void finishFluidSynth(MidiOutput& loaded, std::string& text) {
+    auto& synth = static_cast<FluidSynthOutput&>(loaded);
+    synth.startAudioDevice();
+    text = "fluidsynth (" + synth.describe() + ")";
+}
+
+std::unique_ptr<MidiOutput> openFluidSynth(const MidiOptions& options, std::string& text) {
+    std::unique_ptr<MidiOutput> synth = loadFluidSynth(options, text);
+    if (synth) finishFluidSynth(*synth, text);
     return synth;
 }
 
@@ -78,7 +103,31 @@ std::unique_ptr<MidiInput> openInputOn(std::span<const PortApi> apis, const Midi
                                        std::string& description) {
     return openPortInput(apis, options.inputPort, options.clientName, description);
 }
+
+std::vector<std::string> listSoundFont(const MidiOptions& options) {
+    const OutputOffer offer = probeFluidSynth(options);
+    const std::string soundFont = findSoundFont(options.soundFont);
+    return {offer.available ? "the embedded synth with the SoundFont " + soundFont : "none: " + offer.text};
+}
+
+std::vector<std::string> listOn(PortApi api, PortDirection direction, const MidiOptions& options) {
+    std::string why;
+    std::optional<std::vector<std::string>> ports = listPorts(api, direction, options.clientName, why);
+    if (!ports) return {"none: " + why};
+    if (ports->empty()) return {"none: no port to connect to"};
+    return *ports;
+}
 #endif
+
+// Before anything of ALSA's or JACK's is touched.
+void hushLibraries() {
+#if VESK_WITH_MIDI_PORTS
+    quietMidiLibraries();
+#endif
+}
+
+std::vector<std::string> listRecorder(const MidiOptions&) { return {"keeps what is played (for tests)"}; }
+std::vector<std::string> listNothing(const MidiOptions&) { return {"nothing"}; }
 
 std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) {
     text = "recorder";
@@ -90,38 +139,47 @@ std::unique_ptr<MidiOutput> openRecorder(const MidiOptions&, std::string& text) 
 
 const OutputDriver outputTable[] = {
 #if VESK_WITH_MIDI_PORTS
-    {"fluidsynth", true, probeFluidSynth, openFluidSynth},
+    {"fluidsynth", true, probeFluidSynth, openFluidSynth, listSoundFont, loadFluidSynth, finishFluidSynth},
     {"alsa", true, [](const MidiOptions& o) { return probePort(PortApi::Alsa, o); },
-     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Alsa, o, text); }},
+     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Alsa, o, text); },
+     [](const MidiOptions& o) { return listOn(PortApi::Alsa, PortDirection::Output, o); }},
     {"jack", true, [](const MidiOptions& o) { return probePort(PortApi::Jack, o); },
-     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Jack, o, text); }},
+     [](const MidiOptions& o, std::string& text) { return openPort(PortApi::Jack, o, text); },
+     [](const MidiOptions& o) { return listOn(PortApi::Jack, PortDirection::Output, o); }},
 #endif
-    {"recorder", false, [](const MidiOptions&) { return OutputOffer{true, "recorder"}; }, openRecorder},
-    {"none", false, [](const MidiOptions&) { return OutputOffer{false, "none"}; }, nullptr},
+    {"recorder", false, [](const MidiOptions&) { return OutputOffer{true, "recorder"}; }, openRecorder,
+     listRecorder},
+    {"none", false, [](const MidiOptions&) { return OutputOffer{false, "none"}; }, nullptr, listNothing},
 };
 
 const InputDriver inputTable[] = {
 #if VESK_WITH_MIDI_PORTS
-    {"alsa", [](const MidiOptions& o, std::string& description) {
+    {"alsa",
+     [](const MidiOptions& o, std::string& description) {
          const PortApi apis[] = {PortApi::Alsa};
          return openInputOn(apis, o, description);
-     }},
-    {"jack", [](const MidiOptions& o, std::string& description) {
+     },
+     [](const MidiOptions& o) { return listOn(PortApi::Alsa, PortDirection::Input, o); }},
+    {"jack",
+     [](const MidiOptions& o, std::string& description) {
          const PortApi apis[] = {PortApi::Jack};
          return openInputOn(apis, o, description);
-     }},
+     },
+     [](const MidiOptions& o) { return listOn(PortApi::Jack, PortDirection::Input, o); }},
 #endif
-    {"none", nullptr},
+    {"none", nullptr, listNothing},
 };
 
 // "auto": ALSA's sequencer, else JACK; nothing in a build without ports.
 #if VESK_WITH_MIDI_PORTS
-const InputDriver autoInput{"alsa, else jack", [](const MidiOptions& o, std::string& description) {
+const InputDriver autoInput{"alsa, else jack",
+                            [](const MidiOptions& o, std::string& description) {
                                 const PortApi apis[] = {PortApi::Alsa, PortApi::Jack};
                                 return openInputOn(apis, o, description);
-                            }};
+                            },
+                            nullptr};
 #else
-const InputDriver autoInput{"none", nullptr};
+const InputDriver autoInput{"none", nullptr, nullptr};
 #endif
 
 template <class Table>
@@ -156,7 +214,22 @@ public:
 
     bool hasOutput() override { return available_; }
 
+    void prepareOutput() override {
+        if (!available_ || !output_ || !output_->load || loading_.valid()) return;
+        loading_ = std::async(std::launch::async, [this] {
+            std::string text;
+            std::unique_ptr<MidiOutput> output = output_->load(options_, text);
+            return Loaded{std::move(output), std::move(text)};
+        });
+    }
+
     std::unique_ptr<MidiOutput> openOutput() override {
+        if (loading_.valid()) {
+            Loaded loaded = loading_.get();
+            outputText_ = std::move(loaded.text);
+            if (loaded.output) output_->finish(*loaded.output, outputText_);
+            return std::move(loaded.output);
+        }
         if (!available_ || !output_ || !output_->open) return nullptr;
         return output_->open(options_, outputText_);
     }
@@ -176,8 +249,14 @@ public:
     }
 
 private:
+    struct Loaded {
+        std::unique_ptr<MidiOutput> output;
+        std::string text;
+    };
+
     MidiOptions options_;
     const OutputDriver* output_;  // null: auto found nothing
+    std::future<Loaded> loading_;  // set by prepareOutput until openOutput takes it
     bool available_;
     std::string outputText_;
     std::string passedOver_;
@@ -185,12 +264,37 @@ private:
     std::string inputText_;
 };
 
+constexpr std::size_t listNameColumn = 15;
+
+// "  name        offer" for each offer of each driver of `table`.
+template <class Table>
+std::string listTable(const Table& table, const MidiOptions& options) {
+    std::string text;
+    for (const auto& driver : table) {
+        for (const std::string& offer : driver.list(options)) {
+            std::string line = "  " + std::string(driver.name);
+            line.resize(std::max(line.size() + 1, listNameColumn), ' ');
+            text += line + offer + "\n";
+        }
+    }
+    return text;
+}
+
 }  // namespace
+
+std::string describePorts(const MidiOptions& options) {
+    hushLibraries();
+    return "MIDI outputs (--midi-out DRIVER; a port for alsa and jack with --out-port PORT):\n" +
+           listTable(outputTable, options) +
+           "MIDI inputs (--midi-in DRIVER; --in-port PORT listens to a port instead of Vesk's own):\n" +
+           listTable(inputTable, options);
+}
 
 std::span<const std::string_view> midiOutputDrivers() { return outputNames; }
 std::span<const std::string_view> midiInputDrivers() { return inputNames; }
 
 std::unique_ptr<platform::MidiPorts> createMidiPorts(const MidiOptions& options, std::string& reason) {
+    hushLibraries();
     const InputDriver* input = options.input == autoMidiDriver ? &autoInput : nullptr;
     for (const InputDriver& driver : inputTable)
         if (driver.name == options.input) input = &driver;

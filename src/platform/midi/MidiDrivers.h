@@ -28,6 +28,11 @@ struct MidiOptions {
 std::span<const std::string_view> midiOutputDrivers();
 std::span<const std::string_view> midiInputDrivers();
 
+// Every driver with what it offers here, a line each: the SoundFont the synth would load,
+// the ports of ALSA and JACK by the names --out-port and --in-port take, or why there are
+// none. For --list-ports.
+std::string describePorts(const MidiOptions& options);
+
 // The devices `options` choose. Null with the reason only when a driver name is unknown;
 // a known driver that cannot run here is a MidiPorts without output, or without input,
 // whose describe() says why.

@@ -16,6 +16,8 @@
 #include <RtMidi.h>
 #include <cxxabi.h>
 
+#include "platform/midi/QuietLibraries.h"
+
 namespace vesk::platform::midi {
 
 namespace {
@@ -51,6 +53,8 @@ std::string trimmed(std::string text) {
 // ALSA sequencer device, for one).
 template <class Port>
 std::unique_ptr<Port> makePort(PortApi api, const std::string& clientName, std::string& why) {
+    // RtMidi prints what it cannot open before it throws; asked first, it is not asked in vain.
+    if (!midiSystemRuns(api, why)) return nullptr;
     try {
         return std::make_unique<Port>(rtMidiApi(api), clientName);
     } catch (const std::exception& error) {
@@ -320,6 +324,19 @@ std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const st
     }
     description = reasons.empty() ? "no MIDI system to try" : reasons;
     return nullptr;
+}
+
+std::optional<std::vector<std::string>> listPorts(PortApi api, PortDirection direction,
+                                                 const std::string& clientName, std::string& reason) {
+    std::unique_ptr<RtMidiOut> output;
+    std::unique_ptr<RtMidiIn> input;
+    if (direction == PortDirection::Output) output = makePort<RtMidiOut>(api, clientName, reason);
+    else input = makePort<RtMidiIn>(api, clientName, reason);
+    if (!output && !input) return std::nullopt;
+    std::vector<std::string> names;
+    for (std::string& name : portNames(output ? static_cast<RtMidi&>(*output) : *input))
+        if (!isOwnPort(name, clientName)) names.push_back(std::move(name));
+    return names;
 }
 
 std::optional<std::uint32_t> packShortMessage(std::span<const std::uint8_t> bytes) {

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/MidiInput.h"
 #include "platform/MidiOutput.h"
@@ -38,6 +39,14 @@ std::unique_ptr<MidiOutput> openPortOutput(std::span<const PortApi> apis, const 
 // heard as soon as start() hands it a sink.
 std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const std::string& portName,
                                          const std::string& clientName, std::string& description);
+
+enum class PortDirection { Output, Input };
+
+// The ports `api` offers to play to (Output) or to listen to (Input), other than
+// `clientName`'s own, by the names --out-port and --in-port take. None with the reason
+// when the API cannot run here.
+std::optional<std::vector<std::string>> listPorts(PortApi api, PortDirection direction,
+                                                 const std::string& clientName, std::string& reason);
 
 // The word for a complete short message of 1 to 3 bytes: status | data1 << 8 |
 // data2 << 16. Nothing for system-exclusive messages, longer ones, or bytes that do not

@@ -1,6 +1,8 @@
 // The modal UI's stack of open boxes and dialogs, the nested loops they run, and the font
-// they are drawn in. Its state is one ModalUiData. The font atlas holds the Japanese glyph
-// set and grows by any other glyph a text brings, between frames.
+// they are drawn in. Its state is one ModalUiData. The Japanese font is read from its file
+// while the window starts and goes into the atlas when the first box or dialog opens: a
+// start that plays a file at once draws its first frame without building some three
+// thousand glyphs. The atlas then grows by any other glyph a text brings, between frames.
 #include "platform/sdl/SdlModalUi.h"
 
 #include <algorithm>
@@ -8,9 +10,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
+#include <future>
 #include <iostream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -38,6 +40,8 @@ struct ModalUiData {
 
     // The font.
     const float fontPixels;
+    std::future<std::vector<char>> fontFile;  // being read until the first box or dialog
+    bool japaneseWanted = false;              // a box or dialog has opened
     std::vector<char> fontData;  // the font file, kept for the atlas's rebuilds
     bool fontMissing = false;
     ImVector<ImWchar> glyphRanges;
@@ -61,10 +65,22 @@ bool looksLikeFont(const std::vector<char>& data) {
     return false;
 }
 
-void loadFontFile(ModalUiData& d) {
-    std::ifstream file(SdlModalUi::fontPath, std::ios::binary);
-    if (file)
-        d.fontData.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+std::vector<char> readFontFile() {
+    std::vector<char> data;
+    std::FILE* file = std::fopen(SdlModalUi::fontPath, "rb");
+    if (!file) return data;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        std::rewind(file);
+        if (size > 0) data.resize(std::size_t(size));
+        data.resize(std::fread(data.data(), 1, data.size(), file));
+    }
+    std::fclose(file);
+    return data;
+}
+
+void takeFontFile(ModalUiData& d) {
+    d.fontData = d.fontFile.valid() ? d.fontFile.get() : readFontFile();
     if (looksLikeFont(d.fontData)) return;
     std::cerr << "vesk: the font " << SdlModalUi::fontPath
               << " is missing or unreadable; boxes and dialogs use ImGui's default font,"
@@ -93,7 +109,7 @@ bool addJapaneseFont(ModalUiData& d) {
 
 void addFont(ModalUiData& d) {
     ImGui::GetIO().FontDefault = nullptr;
-    if (!d.fontMissing && addJapaneseFont(d)) return;
+    if (d.japaneseWanted && !d.fontMissing && addJapaneseFont(d)) return;
     ImFontConfig config;
     config.SizePixels = std::max(smallestDefaultFontPixels, std::round(d.fontPixels));
     ImGui::GetIO().Fonts->AddFontDefault(&config);
@@ -113,6 +129,27 @@ void ensureGlyphs(ModalUiData& d, std::string_view text) {
         if (c < 0x20 || c > 0xFFFF || font.FindGlyphNoFallback(ImWchar(c))) continue;
         if (d.extraGlyphs.insert(c).second) d.fontDirty = true;
     }
+}
+
+// The atlas made again from the fonts and glyphs now wanted. Between frames.
+void rebuildFont(ModalUiData& d) {
+    ImGuiIO& io = ImGui::GetIO();
+    // Before the first frame the OpenGL backend has made no texture yet and makes it itself.
+    const bool hadTexture = io.Fonts->TexID != nullptr;
+    if (hadTexture) ImGui_ImplOpenGL3_DestroyFontsTexture();
+    io.Fonts->Clear();
+    addFont(d);
+    io.Fonts->Build();
+    if (hadTexture) ImGui_ImplOpenGL3_CreateFontsTexture();
+}
+
+// The Japanese font, for the first box or dialog.
+void wantJapanese(ModalUiData& d) {
+    if (d.japaneseWanted) return;
+    d.japaneseWanted = true;
+    takeFontFile(d);
+    d.fontDirty = false;
+    rebuildFont(d);
 }
 
 bool refuseOffThread(ModalUiData& d, std::string_view what) {
@@ -153,7 +190,7 @@ void ensureDialogGlyphs(ModalUiData& d, const DialogTemplate& dialog,
 
 SdlModalUi::SdlModalUi(SdlBackendData& backend, float fontPixels)
     : d_(std::make_unique<ModalUiData>(backend, fontPixels)) {
-    loadFontFile(*d_);
+    d_->fontFile = std::async(std::launch::async, readFontFile);
     addFont(*d_);
 }
 
@@ -162,19 +199,13 @@ SdlModalUi::~SdlModalUi() = default;
 void SdlModalUi::prepareFrame() {
     if (!d_->fontDirty) return;
     d_->fontDirty = false;
-    ImGuiIO& io = ImGui::GetIO();
-    // Before the first frame the OpenGL backend has made no texture yet and makes it itself.
-    const bool hadTexture = io.Fonts->TexID != nullptr;
-    if (hadTexture) ImGui_ImplOpenGL3_DestroyFontsTexture();
-    io.Fonts->Clear();
-    addFont(*d_);
-    io.Fonts->Build();
-    if (hadTexture) ImGui_ImplOpenGL3_CreateFontsTexture();
+    rebuildFont(*d_);
 }
 
 void SdlModalUi::showMessageBox(std::string_view text, BoxOwner) {
     // Owned or not, the box keeps the window from its input: keys go to the box.
     if (refuseOffThread(*d_, text)) return;
+    wantJapanese(*d_);
     ensureGlyphs(*d_, text);
     ModalBox box(d_->loop, text);
     OnStack onStack(*d_, box);
@@ -185,6 +216,7 @@ void SdlModalUi::showMessageBox(std::string_view text, BoxOwner) {
 
 int SdlModalUi::runDialog(const DialogTemplate& dialog, DialogProcedure& procedure) {
     if (refuseOffThread(*d_, dialog.caption)) return dialogAbandoned;
+    wantJapanese(*d_);
     DialogControls controls(dialog);
     ModalDialog window(d_->loop, dialog, controls);
     OnStack onStack(*d_, window);

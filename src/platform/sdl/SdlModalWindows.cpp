@@ -320,7 +320,15 @@ void ModalDialog::drawEdit(std::size_t index, const PixelRect& r, bool top) {
                         (c.style & controlStyle::border) ? frameBorder : 0.0f);
     ImGui::SetCursorScreenPos(ImVec2(r.x, r.y));
     ImGui::SetNextItemWidth(r.width);
-    if (top && int(index) == focusIndex_) ImGui::SetKeyboardFocusHere();
+    const bool focused = top && int(index) == focusIndex_;
+    if (focused) ImGui::SetKeyboardFocusHere();
+    // A text too long for the field shows its end, since the end of a path names the
+    // file: drawn so while the field is not being typed in, and scrolled there when it
+    // takes the keyboard with its text selected (the cursor at the end).
+    const ImGuiID id = ImGui::GetID("##edit");
+    const bool showEnd = !focused && ImGui::GetActiveID() != id &&
+                         ImGui::CalcTextSize(edit.buffer.data()).x > r.width - 2 * padding.x;
+    if (showEnd) ImGui::PushStyleColor(ImGuiCol_Text, IM_COL32(0, 0, 0, 0));
     if (edit.limit) {
         edit.buffer.resize(edit.limit + 1, '\0');
         ImGui::InputText("##edit", edit.buffer.data(), edit.buffer.size());
@@ -328,7 +336,22 @@ void ModalDialog::drawEdit(std::size_t index, const PixelRect& r, bool top) {
         ImGui::InputText("##edit", edit.buffer.data(), edit.buffer.size(),
                          ImGuiInputTextFlags_CallbackResize, growEditBuffer, &edit.buffer);
     }
+    if (ImGui::IsItemActivated())
+        if (ImGuiInputTextState* state = ImGui::GetInputTextState(id)) state->CursorFollow = true;
+    if (showEnd) {
+        ImGui::PopStyleColor();
+        drawTextEnd(edit.buffer.data(), r, padding);
+    }
     ImGui::PopStyleVar(2);
+}
+
+// The text right-aligned in the field and cut at its left edge.
+void ModalDialog::drawTextEnd(const char* text, const PixelRect& r, const ImVec2& padding) {
+    const ImVec4 clip(r.x + padding.x, r.y, r.x + r.width - padding.x, r.y + r.height);
+    const float width = ImGui::CalcTextSize(text).x;
+    ImGui::GetWindowDrawList()->AddText(ImGui::GetFont(), ImGui::GetFontSize(),
+                                        ImVec2(clip.z - width, r.y + padding.y),
+                                        ImGui::GetColorU32(ImGuiCol_Text), text, nullptr, 0.0f, &clip);
 }
 
 void ModalDialog::drawButton(const DialogControl& c, const PixelRect& r) {

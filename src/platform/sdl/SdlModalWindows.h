@@ -99,6 +99,7 @@ private:
     std::string current(std::size_t index) const;
     void drawStatic(const DialogControl& c, const PixelRect& r, const ImFont& font);
     void drawEdit(std::size_t index, const PixelRect& r, bool top);
+    void drawTextEnd(const char* text, const PixelRect& r, const ImVec2& padding);
     void drawButton(const DialogControl& c, const PixelRect& r);
 
     const DialogTemplate& dialog_;

@@ -1,0 +1,91 @@
+// The built vesk run as a person runs it from a terminal: the tasks beside a performance
+// (their output, exit codes and single lines, with no library's noise among them), a file
+// that cannot be played, and the installed tree (cmake --install) that finds its demo
+// piece, with a desktop entry that validates, the icon and the manual page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/Options.h"
+#include "support/Subprocess.h"
+#include "AppRun.h"
+
+namespace vesk::app {
+namespace {
+
+using test::Subprocess;
+
+// Every line vesk writes on standard error is its own: begun with "vesk: ", or the pointer
+// to --help after a refused command line.
+::testing::AssertionResult onlyVeskLines(const std::string& err) {
+    for (const std::string& line : test::linesOf(err))
+        if (line.rfind("vesk: ", 0) != 0 && line != tryHelpLine)
+            return ::testing::AssertionFailure() << "a line not vesk's: " << line;
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOne) {
+    test::TempFolder dir("program");
+    const std::string tune = dir / "tune.mid", copy = dir / "copy.mid";
+    test::writeFile(tune, test::SmfBuilder().event(0, {0x90, 60, 100}).event(96, {60, 0}).endOfTrack().bytes());
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string out, err;  // what they contain; an empty `err` must be all of it
+    } cases[] = {
+        {{"--version"}, 0, "vesk " VESK_VERSION "\n", ""},
+        // The drivers by the names the options take, with none of ALSA's or JACK's own lines.
+        {{"--list-ports"}, 0, "  recorder", ""},
+        {{"--convert", tune, copy}, 0, "", "vesk: wrote \"" + copy + "\", format 0 with 2 events"},
+        {{"--convert", dir / "none.mid", copy}, 1, "", "vesk: cannot open \"" + dir / "none.mid" + "\""},
+        {{dir / "none.mid", "--headless"}, 1, "", "vesk: cannot open \"" + dir / "none.mid" + "\": No such file"},
+        {{"--bogus"}, 2, "", "vesk: unknown option '--bogus'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        Subprocess vesk(VESK_PROGRAM, c.args);
+        EXPECT_EQ(vesk.wait(), c.code);
+        EXPECT_NE(vesk.out().find(c.out), std::string::npos) << vesk.out();
+        if (c.err.empty()) {
+            EXPECT_EQ(vesk.err(), "");
+        } else {
+            EXPECT_NE(vesk.err().find(c.err), std::string::npos) << vesk.err();
+        }
+        EXPECT_TRUE(onlyVeskLines(vesk.err()));
+    }
+    // The copy is the one the player takes: running status written out.
+    EXPECT_EQ(test::readFile(copy).substr(22), std::string("\x00\x90\x3C\x64\x60\x90\x3C\x00\x00\xFF\x2F\x00", 12));
+}
+
+bool hasProgram(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST(Program, TheInstalledTreeFindsItsDemoPieceAndCarriesItsDesktopEntryIconAndManual) {
+    test::TempFolder prefix("install");
+    Subprocess install(VESK_CMAKE, {"--install", VESK_BUILD_DIR, "--prefix", prefix / ""});
+    ASSERT_EQ(install.wait(), 0) << install.out() << install.err();
+    const std::string share = prefix / "share";
+    for (const std::string& file : {share + "/vesk/demo.mid", share + "/applications/vesk.desktop",
+                                    share + "/icons/hicolor/256x256/apps/vesk.png"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;
+    if (hasProgram("help2man")) {
+        EXPECT_NE(test::readFile(share + "/man/man1/vesk.1").find("channel"), std::string::npos);
+    }
+    if (hasProgram("desktop-file-validate")) {
+        Subprocess validate("/usr/bin/desktop-file-validate", {share + "/applications/vesk.desktop"});
+        EXPECT_EQ(validate.wait(), 0) << validate.out();
+    }
+
+    // Moved away from the build, it plays the demo piece it carries.
+    Subprocess vesk(prefix / "bin/vesk", {"--headless", "--demo", "--until", "1", "--trace", prefix / "trace"});
+    EXPECT_EQ(vesk.wait(), 0) << vesk.err();
+    EXPECT_NE(vesk.err().find("of \"" + share + "/vesk/demo.mid\""), std::string::npos) << vesk.err();
+    EXPECT_NE(test::readFile(prefix / "trace").find("\"ev\":\"midi_out\",\"data\":[145"), std::string::npos)
+        << "no note of the demo's channel 2 in the first second";
+}
+
+}  // namespace
+}  // namespace vesk::app

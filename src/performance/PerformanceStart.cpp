@@ -65,6 +65,7 @@ bool resetPerformance(Vesk& vesk) {
     s.noteOnCount = 0;
     s.noteOffCount = 0;
     vesk.inbox.clear();
+    vesk.meshFullShown = false;
 
     midi::selectVoiceProgram(vesk.output(), midi::voiceProgram);
     midi::setVoiceControllers(vesk.output());

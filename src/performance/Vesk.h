@@ -52,6 +52,9 @@ struct Vesk {
     midi::MidiDevices devices;
     midi::Sequencer sequencer{smf, state, inbox, platform, nullptr};
 
+    // What this performance has already told the user: the full mesh's box comes once.
+    bool meshFullShown = false;
+
     platform::MidiOutput* output() const { return devices.output.get(); }
     midi::Capture capture() { return {inbox, state, output()}; }
 };

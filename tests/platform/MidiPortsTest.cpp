@@ -226,16 +226,17 @@ TEST_F(JackPorts, OutputCarriesShortLongAndResetMessagesWhole) {
     const std::vector<Bytes> expected = {{0x90, 0x45, 0x64}, {0xC0, 0x05}, sysex};
     EXPECT_EQ(inbox.waitFor(expected.size()), expected);
 
-    // Reset: pedals up, then all notes off, on every channel.
+    // Reset: pedals up, then all notes off and all sound off, on every channel.
     out->reset();
-    const std::vector<Bytes> all = inbox.waitFor(expected.size() + 16 * 3);
-    ASSERT_EQ(all.size(), expected.size() + 16 * 3);
+    const std::vector<Bytes> all = inbox.waitFor(expected.size() + 16 * 4);
+    ASSERT_EQ(all.size(), expected.size() + 16 * 4);
     for (int channel = 0; channel < 16; ++channel) {
         const auto status = std::uint8_t(0xB0 + channel);
-        const std::size_t at = expected.size() + std::size_t(channel) * 3;
+        const std::size_t at = expected.size() + std::size_t(channel) * 4;
         EXPECT_EQ(all[at], (Bytes{status, 64, 0})) << channel;
         EXPECT_EQ(all[at + 1], (Bytes{status, 66, 0})) << channel;
         EXPECT_EQ(all[at + 2], (Bytes{status, 123, 0})) << channel;
+        EXPECT_EQ(all[at + 3], (Bytes{status, 120, 0})) << channel;
     }
 }
 
@@ -406,6 +407,23 @@ TEST(EmbeddedSynth, EveryWayOfEndingANoteEndsInSilence) {
             EXPECT_GT(level, soundingRms);
         }
     }
+}
+
+TEST(EmbeddedSynth, AResetCutsTheSoundWhereANoteOffLetsItFadeOut) {
+    // What is heard in the first 50 ms after each: the organ's release, or only the
+    // reverb of what was cut.
+    std::vector<double> level;
+    for (bool reset : {false, true}) {
+        auto synth = offlineSynth();
+        SKIP_WITHOUT_SOUNDFONT(synth);
+        synth->sendShort(0x13C0);
+        synth->sendShort(noteOnA440);
+        render(*synth, 0.2);
+        if (reset) synth->reset();
+        else synth->sendShort(0x004580);
+        level.push_back(rms(render(*synth, 0.05)));
+    }
+    EXPECT_LT(level[1], level[0] / 4) << "note-off " << level[0] << ", reset " << level[1];
 }
 
 TEST(EmbeddedSynth, SystemExclusiveReachesTheSynthWithOrWithoutItsFrame) {

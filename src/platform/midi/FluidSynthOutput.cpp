@@ -31,8 +31,6 @@ constexpr std::array standardSoundFonts = {
 // sequencer's timer are not audibly late, long enough not to starve on a loaded machine.
 constexpr int audioBufferFrames = 512;
 
-constexpr int sustainController = 64;
-constexpr int sostenutoController = 66;
 constexpr std::uint8_t sysexStart = 0xF0;
 constexpr std::uint8_t sysexEnd = 0xF7;
 
@@ -192,14 +190,16 @@ void FluidSynthOutput::sendLong(std::span<const std::uint8_t> bytes) {
 
 void FluidSynthOutput::reset() {
     fluid_synth_t* synth = impl_->synth;
-    // All-notes-off leaves notes held by a pedal sounding; lifting the pedals first lets
-    // every note go into its release, as a port's reset does.
+    // As a port's reset: all-notes-off leaves notes held by a pedal sounding, so the pedals
+    // are lifted first; then every note is released and every sound cut, so nothing is left
+    // ringing when the output closes.
     const int channels = fluid_synth_count_midi_channels(synth);
     for (int channel = 0; channel < channels; ++channel) {
         fluid_synth_cc(synth, channel, sustainController, 0);
         fluid_synth_cc(synth, channel, sostenutoController, 0);
     }
     fluid_synth_all_notes_off(synth, -1);
+    fluid_synth_all_sounds_off(synth, -1);
 }
 
 std::size_t FluidSynthOutput::render(std::span<float> left, std::span<float> right) {

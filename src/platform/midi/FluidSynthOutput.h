@@ -41,8 +41,8 @@ public:
     void sendShort(std::uint32_t message) override;
     // A system-exclusive message, with or without its F0 ... F7 frame.
     void sendLong(std::span<const std::uint8_t> bytes) override;
-    // Every sounding note goes into its release, held ones (sustain, sostenuto) included;
-    // programs and other controllers stay as they were.
+    // Every sound stops at once, notes held by a pedal (sustain, sostenuto) included, and
+    // the pedals are up; programs and other controllers stay as they were.
     void reset() override;
 
     // Offline only: renders the next frames into both channels, as many as the shorter

@@ -20,10 +20,10 @@ namespace vesk::platform::midi {
 
 namespace {
 
-constexpr int midiChannels = 16;
-constexpr std::uint8_t sustainController = 64;
-constexpr std::uint8_t sostenutoController = 66;
-constexpr std::uint8_t allNotesOffController = 123;
+// What a reset sends on every channel, in this order: the pedals lifted (notes they hold
+// would go on sounding), every note released, and every sound cut, tails included.
+constexpr int resetControllers[] = {sustainController, sostenutoController, allNotesOffController,
+                                    allSoundOffController};
 constexpr std::uint8_t sysexStart = 0xF0;
 constexpr std::uint8_t sysexEnd = 0xF7;
 
@@ -142,13 +142,12 @@ public:
     }
 
     void reset() override {
-        // A port has no reset of its own: lift the pedals (notes they hold would go on
-        // sounding) and then release every note, on every channel.
+        // A port has no reset of its own: the channel mode messages do it.
         std::lock_guard lock(mutex_);
-        for (int channel = 0; channel < midiChannels; ++channel) {
-            const auto status = std::uint8_t(0xB0 | channel);
-            for (std::uint8_t controller : {sustainController, sostenutoController, allNotesOffController}) {
-                const std::uint8_t bytes[] = {status, controller, 0};
+        for (int channel = 0; channel < channelCount; ++channel) {
+            const auto status = std::uint8_t(controlChangeStatus | channel);
+            for (int controller : resetControllers) {
+                const std::uint8_t bytes[] = {status, std::uint8_t(controller), 0};
                 send(bytes, sizeof bytes);
             }
         }

@@ -74,12 +74,13 @@ bool openOutputs(const Options& o, TraceFile& trace) {
 }  // namespace
 
 int runProgram(const Options& options) {
+    QuitOnSignals signals;  // before any thread starts
     // Every random choice of the run draws from the C library's generator.
     std::srand(options.seed ? *options.seed : unsigned(std::time(nullptr)));
-    return options.headless ? runHeadless(options) : runWindow(options);
+    return options.headless ? runHeadless(options, signals) : runWindow(options, signals);
 }
 
-int runHeadless(const Options& o) {
+int runHeadless(const Options& o, QuitOnSignals& signals) {
     HeadlessPlatform platform(platform::windowSize.width, platform::windowSize.height,
                               o.realClock ? HeadlessClock::Real : HeadlessClock::Virtual);
     script(platform, o);
@@ -90,13 +91,14 @@ int runHeadless(const Options& o) {
     Vesk vesk(platform, random);
     Trace tracer(platform, trace.file, o.framesDir);
     vesk.observer = &tracer;
+    const auto quitOnSignals = signals.attach(platform.loop());
     const int code = runApplication(vesk, &tracer.ports());
     tracer.exit(code);
     vesk.observer = nullptr;
     return tracer.framesOk() ? code : exitFailed;
 }
 
-int runWindow(const Options& o) {
+int runWindow(const Options& o, QuitOnSignals& signals) {
     std::string reason;
     auto ports = platform::midi::createMidiPorts(o.midi, reason);
     if (!ports) {
@@ -115,6 +117,7 @@ int runWindow(const Options& o) {
     std::cerr << "vesk: " << ports->describe() << "\n";
     flake::CLibraryRandom random;
     Vesk vesk(*platform, random);
+    const auto quitOnSignals = signals.attach(platform->loop());
     return runApplication(vesk, ports.get());
 }
 

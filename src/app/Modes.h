@@ -4,14 +4,15 @@
 #pragma once
 
 #include "app/Options.h"
+#include "app/QuitOnSignals.h"
 
 namespace vesk::app {
 
 // Seeds the random draws (with --seed, else the time), then runs the mode the options chose.
 int runProgram(const Options& options);
 
-// The modes themselves; the caller has seeded the random draws.
-int runHeadless(const Options& options);
-int runWindow(const Options& options);
+// The modes themselves; the caller has seeded the random draws and watches the signals.
+int runHeadless(const Options& options, QuitOnSignals& signals);
+int runWindow(const Options& options, QuitOnSignals& signals);
 
 }  // namespace vesk::app

@@ -1,6 +1,7 @@
 // The embedded synthesiser on FluidSynth, with SDL's audio device pulling frames from it.
 // FluidSynth's API lock (synth.threadsafe-api) serialises the senders and the audio
-// callback, so this unit adds no lock of its own.
+// callback, so this unit adds no lock of its own. Each short message also looks whether
+// the device is still there (an atomic read in SDL).
 #include "platform/midi/FluidSynthOutput.h"
 
 #include <algorithm>
@@ -59,6 +60,7 @@ struct FluidSynthOutput::Impl {
     bool audioStarted = false;
     bool silent = false;  // meant to be heard, but no audio device opened
     SDL_AudioDeviceID device = 0;
+    std::atomic<bool> deviceLost{false};  // it opened, then went away
 
     ~Impl() {
         // The device goes first: closing it waits for a running callback, which reads the
@@ -100,6 +102,14 @@ struct FluidSynthOutput::Impl {
         }
         SDL_PauseAudioDevice(device, 0);
         return true;
+    }
+
+    // A device that goes away (unplugged, its server gone) is stopped by SDL, which goes on
+    // pulling frames and drops them; the synthesiser plays on unheard. Said once.
+    void checkDevice() {
+        if (device == 0 || deviceLost || SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_STOPPED) return;
+        if (!deviceLost.exchange(true))
+            std::cerr << "vesk: the synthesiser's audio device has gone away; the performance goes on without sound\n";
     }
 };
 
@@ -152,6 +162,7 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::create(const std::string& so
 }
 
 void FluidSynthOutput::sendShort(std::uint32_t message) {
+    impl_->checkDevice();
     const auto status = std::uint8_t(message);
     const auto data1 = std::uint8_t(message >> 8);
     const auto data2 = std::uint8_t(message >> 16);
@@ -210,11 +221,11 @@ std::size_t FluidSynthOutput::render(std::span<float> left, std::span<float> rig
     return frames;
 }
 
-bool FluidSynthOutput::audible() const { return impl_->device != 0; }
+bool FluidSynthOutput::audible() const { return impl_->device != 0 && !impl_->deviceLost; }
 
 std::string FluidSynthOutput::describe() const {
-    return impl_->silent ? impl_->soundFontName + ", silent: no audio device"
-                         : impl_->soundFontName;
+    if (impl_->deviceLost) return impl_->soundFontName + ", silent: its audio device went away";
+    return impl_->silent ? impl_->soundFontName + ", silent: no audio device" : impl_->soundFontName;
 }
 
 }  // namespace vesk::platform::midi

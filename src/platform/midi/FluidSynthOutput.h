@@ -49,7 +49,8 @@ public:
     // span holds, and returns that count. Returns 0 when an audio device pulls the frames.
     std::size_t render(std::span<float> left, std::span<float> right);
 
-    // True when an audio device is playing the synthesiser.
+    // True when an audio device is playing the synthesiser (not once it went away: that is
+    // noticed at the next short message, and said once on stderr).
     bool audible() const;
     // The SoundFont's file name and, live, whether it can be heard ("TimGM6mb.sf2, silent:
     // no audio device").

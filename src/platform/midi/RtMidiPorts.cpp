@@ -16,6 +16,8 @@
 #include <RtMidi.h>
 #include <cxxabi.h>
 
+#include "platform/midi/JackWatch.h"
+
 namespace vesk::platform::midi {
 
 namespace {
@@ -105,12 +107,19 @@ void sayOnce(RtMidiError::Type, const std::string& text, void* said) {
         std::cerr << "vesk: MIDI port: " << trimmed(text) << "\n";
 }
 
+std::unique_ptr<JackWatch> watchJack(PortApi api, const std::string& clientName, const char* what,
+                                     const char* without) {
+    return api == PortApi::Jack ? JackWatch::open(clientName, what, without) : nullptr;
+}
+
 // Several JACK periods (64 frames at 48 kHz are 1.3 ms).
 constexpr int closeSettleMs = 20;
 
 class PortOutput final : public MidiOutput {
 public:
-    explicit PortOutput(std::unique_ptr<RtMidiOut> port) : port_(std::move(port)) {
+    // `watch`: the JACK server's, on JACK (null on ALSA).
+    PortOutput(std::unique_ptr<RtMidiOut> port, std::unique_ptr<JackWatch> watch)
+        : watch_(std::move(watch)), port_(std::move(port)) {
         port_->setErrorCallback(&sayOnce, &said_);
     }
     // RtMidi's JACK output frees its ring buffer before it closes its JACK client, so a
@@ -157,6 +166,7 @@ private:
     // Under mutex_: RtMidi's output keeps per-port state (ALSA's encoder, JACK's ring
     // buffer) that two threads must not write at once.
     void send(const std::uint8_t* bytes, std::size_t size) {
+        if (watch_ && watch_->gone()) return;  // nothing would ever take it
         try {
             port_->sendMessage(bytes, size);
         } catch (const std::exception& error) {
@@ -166,6 +176,7 @@ private:
 
     std::atomic<bool> said_{false};
     std::mutex mutex_;
+    std::unique_ptr<JackWatch> watch_;
     std::unique_ptr<RtMidiOut> port_;
 };
 
@@ -182,8 +193,12 @@ public:
 
     RtMidiIn& port() { return *port_; }
 
-    // The port is open: from now on its errors are said, not thrown.
-    void opened() { port_->setErrorCallback(&sayOnce, &said_); }
+    // The port is open: from now on its errors are said, not thrown. On JACK, `watch`
+    // says when the server goes away.
+    void opened(std::unique_ptr<JackWatch> watch) {
+        port_->setErrorCallback(&sayOnce, &said_);
+        watch_ = std::move(watch);
+    }
 
     bool start(MidiInputSink sink) override {
         if (!sink) return false;
@@ -230,6 +245,7 @@ private:
     std::mutex sinkMutex_;
     MidiInputSink sink_;
     bool stopped_ = false;
+    std::unique_ptr<JackWatch> watch_;
     std::unique_ptr<RtMidiIn> port_;
 };
 
@@ -277,7 +293,7 @@ std::unique_ptr<MidiOutput> openPortOutput(std::span<const PortApi> apis, const 
             continue;
         }
         description = std::string(portApiName(api)) + ", port " + names[*index];
-        return std::make_unique<PortOutput>(std::move(port));
+        return std::make_unique<PortOutput>(std::move(port), watchJack(api, clientName, "MIDI output", "sound"));
     }
     description = reasons.empty() ? "no MIDI system to try" : reasons;
     return nullptr;
@@ -312,7 +328,7 @@ std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const st
             addReason(reasons, api, trimmed(error.what()));
             continue;
         }
-        input->opened();
+        input->opened(watchJack(api, clientName, "MIDI input", "live input"));
         description = std::string(portApiName(api)) +
                       (index ? ", port " + names[*index] : ", virtual port " + clientName);
         return input;

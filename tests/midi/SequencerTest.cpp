@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "platform/midi/RecordingMidiOutput.h"
 #include "support/FileDialogAnswers.h"
 #include "support/SmfBuilder.h"
+#include "support/SoundingNotes.h"
 
 namespace vesk::midi {
 namespace {
@@ -190,23 +190,6 @@ TEST(Sequencer, EachOfTheSixteenChannelsIsListenedToAndReleasedOnItsOwn) {
     }
 }
 
-// The notes and held pedals still down after everything sent, as "channel:note" and
-// "channel:pedal" texts.
-std::vector<std::string> leftDown(const std::vector<Bytes>& sent) {
-    std::set<std::string> down;
-    for (const Bytes& m : sent) {
-        if (m.size() != 3) continue;
-        const std::string key = std::to_string(m[0] & 0x0F) + ":" + std::to_string(m[1]);
-        const int kind = m[0] & 0xF0;
-        const bool pedal = kind == 0xB0 && (m[1] == 64 || m[1] == 66);
-        if ((kind == 0x90 && m[2] > 0) || (pedal && m[2] >= 64))
-            down.insert((pedal ? "pedal " : "note ") + key);
-        else if (kind == 0x80 || kind == 0x90 || pedal)
-            down.erase((pedal ? "pedal " : "note ") + key);
-    }
-    return {down.begin(), down.end()};
-}
-
 TEST(Sequencer, WhateverStopsPlaybackReleasesTheNotesAndLiftsThePedalsTheFileLeftDown) {
     // The tune on channel 1, an accompaniment held on channel 4 under its sustain pedal,
     // a chord held on channel 6 by sostenuto; one more event 2 s later.
@@ -240,9 +223,9 @@ TEST(Sequencer, WhateverStopsPlaybackReleasesTheNotesAndLiftsThePedalsTheFileLef
         EXPECT_EQ(p.sequencer.playing(), c.playing);
         const std::vector<Bytes> sent = p.sent();
         ASSERT_EQ(sent.size(), c.sent);
-        EXPECT_EQ(leftDown({sent.begin(), sent.begin() + 9}),
+        EXPECT_EQ(test::leftDown({sent.begin(), sent.begin() + 9}),
                   (std::vector<std::string>{"note 0:74", "note 3:48", "note 3:55", "pedal 3:64", "pedal 5:66"}));
-        EXPECT_EQ(leftDown(sent), std::vector<std::string>{});
+        EXPECT_EQ(test::leftDown(sent), std::vector<std::string>{});
     }
 }
 

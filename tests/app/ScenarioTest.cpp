@@ -210,7 +210,7 @@ TEST(Scenario, AFullMeshShowsItsBoxOncePerPerformanceAndTheCycleGoesOn) {
     for (int chord = 0; chord < 60; ++chord)
         for (int n = 0; n < 42; ++n) smf.event(n == 0 && chord > 0 ? 480 : 0, {0x90, std::uint8_t(n * 3), 100});
     const std::string dense = test::writeTestFile("dense.mid", smf.endOfTrack().bytes());
-    HeadlessRun run;
+    HeadlessRun run(7, platform::headless::HeadlessClock::Virtual, {64, 48});  // four full flakes drawn small
     run.platform.setMessageBoxOpenMs(3000);
     // The forward replay of the second performance thins the chords of a large flake, so
     // the mesh fills again in the third.

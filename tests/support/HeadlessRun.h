@@ -28,8 +28,9 @@ struct TickSeen {
 class HeadlessRun final : public VeskObserver {
 public:
     explicit HeadlessRun(std::uint32_t seed = 7,
-                         platform::headless::HeadlessClock clock = platform::headless::HeadlessClock::Virtual)
-        : platform(platform::windowSize.width, platform::windowSize.height, clock), random_(seed) {
+                         platform::headless::HeadlessClock clock = platform::headless::HeadlessClock::Virtual,
+                         platform::Size window = platform::windowSize)
+        : platform(window.width, window.height, clock), random_(seed) {
         vesk.observer = this;
     }
 

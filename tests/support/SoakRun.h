@@ -33,7 +33,8 @@ inline int runSoak(int performances, const std::function<void(int, std::size_t)>
         smf.event(i ? 240 : 0, {0x91, std::uint8_t(60 + i * 2), 100}).event(240, {0x81, std::uint8_t(60 + i * 2), 0});
     const std::string melody = writeTestFile("soak.mid", smf.endOfTrack().bytes());
 
-    HeadlessRun run;
+    // A small window: the picture is drawn at every tick, and its size is not what is soaked.
+    HeadlessRun run(7, platform::headless::HeadlessClock::Virtual, {64, 48});
     // Boxes and dialogs go to a listener, as they go to the trace in a headless run, and
     // are not kept: nothing here reads them.
     run.platform.onRecord([](const platform::headless::Record&) {});

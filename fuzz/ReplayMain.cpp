@@ -1,5 +1,5 @@
 // Replays files through the fuzz target without libFuzzer: the corpus as a test that any
-// compiler and sanitizer build can run. Usage: vesk_fuzz_replay FILE_OR_DIR...
+// compiler and sanitizer build can run. Usage: vesk_fuzz_TARGET_replay FILE_OR_DIR...
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         for (const fs::path& path : files) {
             std::ifstream in(path, std::ios::binary);
             if (!in) {
-                std::fprintf(stderr, "vesk_fuzz_replay: cannot read %s\n", path.c_str());
+                std::fprintf(stderr, "%s: cannot read %s\n", argv[0], path.c_str());
                 return 1;
             }
             const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};

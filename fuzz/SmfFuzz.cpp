@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <span>
 
 #include "midi/Sequencer.h"
 #include "midi/SmfFile.h"
 #include "platform/MidiMessage.h"
 #include "platform/headless/HeadlessPlatform.h"
+#include "ReadingOutput.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VESK_ASAN 1
@@ -21,23 +21,6 @@
 #ifdef VESK_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
-
-namespace {
-
-// Touches every byte sent, so a span past the buffer is a read the sanitizer sees.
-class ReadingOutput final : public vesk::platform::MidiOutput {
-public:
-    void sendShort(std::uint32_t message) override { sum_ += message; }
-    void sendLong(std::span<const std::uint8_t> bytes) override {
-        for (std::uint8_t b : bytes) sum_ += b;
-    }
-    void reset() override {}
-
-private:
-    std::uint64_t sum_ = 0;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vesk;
@@ -65,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     PerformanceState state;
     midi::NoteInbox inbox;
-    ReadingOutput output;
+    fuzz::ReadingOutput output;
     midi::Sequencer sequencer(file, state, inbox, platform, &output);
     platform.runAt(0, [&] { sequencer.startLoaded(); });
     // Long enough for any file that plays (a whole track of small deltas), short of the

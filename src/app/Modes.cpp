@@ -75,6 +75,7 @@ bool openOutputs(const Options& o, TraceFile& trace) {
 }  // namespace
 
 int runProgram(const Options& options) {
+    QuitOnSignals signals;  // before any thread starts
     // Every random choice of the run draws from the C library's generator.
     std::srand(options.seed ? *options.seed : unsigned(std::time(nullptr)));
     std::string error;
@@ -83,10 +84,10 @@ int runProgram(const Options& options) {
         std::cerr << "vesk: " << error << "\n";
         return exitFailed;
     }
-    return options.headless ? runHeadless(options, *source) : runWindow(options, *source);
+    return options.headless ? runHeadless(options, *source, signals) : runWindow(options, *source, signals);
 }
 
-int runHeadless(const Options& o, midi::SmfSource& source) {
+int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signals) {
     HeadlessPlatform platform(platform::windowSize.width, platform::windowSize.height,
                               o.realClock ? HeadlessClock::Real : HeadlessClock::Virtual);
     script(platform, o);
@@ -98,13 +99,14 @@ int runHeadless(const Options& o, midi::SmfSource& source) {
     Trace tracer(platform, trace.file, o.framesDir);
     vesk.observer = &tracer;
     vesk.sequencer.setSource(&source);
+    const auto quitOnSignals = signals.attach(platform.loop());
     const int code = runApplication(vesk, &tracer.ports());
     tracer.exit(code);
     vesk.observer = nullptr;
     return tracer.framesOk() ? code : exitFailed;
 }
 
-int runWindow(const Options& o, midi::SmfSource& source) {
+int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals) {
     std::string reason;
     auto ports = platform::midi::createMidiPorts(o.midi, reason);
     if (!ports) {
@@ -125,6 +127,7 @@ int runWindow(const Options& o, midi::SmfSource& source) {
     flake::CLibraryRandom random;
     Vesk vesk(*platform, random);
     vesk.sequencer.setSource(&source);
+    const auto quitOnSignals = signals.attach(platform->loop());
     // Said once they are open, with what opening them found.
     return runApplication(vesk, ports.get(), [&ports] { std::cerr << "vesk: " << ports->describe() << "\n"; });
 }

@@ -5,6 +5,7 @@
 
 #include "app/Options.h"
 #include "midi/SmfLoading.h"
+#include "app/QuitOnSignals.h"
 
 namespace vesk::app {
 
@@ -13,8 +14,8 @@ namespace vesk::app {
 int runProgram(const Options& options);
 
 // The modes themselves, each performance's file from `source`; the caller has seeded the
-// random draws.
-int runHeadless(const Options& options, midi::SmfSource& source);
-int runWindow(const Options& options, midi::SmfSource& source);
+// random draws and watches the signals.
+int runHeadless(const Options& options, midi::SmfSource& source, QuitOnSignals& signals);
+int runWindow(const Options& options, midi::SmfSource& source, QuitOnSignals& signals);
 
 }  // namespace vesk::app

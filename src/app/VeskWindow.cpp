@@ -69,6 +69,7 @@ int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<v
     const int code = loop.run();
     // Quit without the window's destruction (Esc, the dialog's quit): the same release.
     if (!loop.destroyed()) window.handleMessage({MessageType::Destroy, 0});
+    tellDroppedInput(vesk);
     loop.setHandler(nullptr);
     return code;
 }

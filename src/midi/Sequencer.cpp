@@ -49,7 +49,6 @@ void Sequencer::startLoaded() {
     tempoBpm_ = startTempoBpm;
     usPerQuarter_ = startUsPerQuarter;
     elapsedScaled_ = 0;
-    sounding_.reset();
     timerPeriodMs_ = unsigned(msPerMinute / (file_.division * startTempoBpm));
     platform::OneShotTimers& timers = platform_.timers();
     if (timerPeriodMs_ < timers.minimumPeriodMs()) {
@@ -78,7 +77,10 @@ void Sequencer::stopPlayback() {
         id = playTimerId_;
         playTimerId_ = platform::noTimer;
     }
-    if (id != platform::noTimer) platform_.timers().kill(id);
+    // Killed even without a pending timer: the kill also waits for a firing still running
+    // on the timer thread, whose notes are released here only once it has finished.
+    platform_.timers().kill(id);
+    releaseWhatSounds();
     playing_ = false;
 }
 
@@ -96,9 +98,8 @@ void Sequencer::onPlayTimer(std::uint64_t generation) {
         std::lock_guard lock(timerMutex_);
         if (generation != generation_) return;  // a firing of a playback that was stopped
     }
-    const bool trackDone = file_.readPos >= file_.readEnd();
-    if (trackDone || state_.finaleStarted) {
-        endPlayback(trackDone && trackCutOff() ? SoundingNotes::Release : SoundingNotes::Keep);
+    if (file_.readPos >= file_.readEnd() || state_.finaleStarted) {
+        stopPlayback();
         return;
     }
     Next next;
@@ -111,22 +112,20 @@ Sequencer::Next Sequencer::playAndAdvance() {
     const int end = file_.readEnd();
     const Played played = playEvent();
     if (played == Played::Undefined) {
-        // Playback stops where it is; the box belongs to the window thread.
+        // Playback stops where it is, and nothing it played is left sounding; the box
+        // belongs to the window thread.
+        releaseWhatSounds();
         showErrorOnWindowThread(SmfError::UndefinedEvent);
         return Next::Done;
     }
-    if (played == Played::CutOff || (file_.readPos >= end && trackCutOff())) {
-        endPlayback(SoundingNotes::Release);
-        return Next::Done;
-    }
-    if (file_.readPos >= end) {
-        endPlayback(SoundingNotes::Keep);
+    if (played == Played::CutOff || file_.readPos >= end) {
+        stopPlayback();
         return Next::Done;
     }
     int pos = file_.readPos;
     const auto delta = readVariableLength(file_, pos);
     if (!delta) {
-        endPlayback(SoundingNotes::Release);
+        stopPlayback();
         return Next::Done;
     }
     file_.readPos = pos;
@@ -142,11 +141,6 @@ void Sequencer::armNextEvent(std::uint64_t generation) {
             ? latestDeadlineUs
             : originUs_ + std::int64_t(sinceFirst);
     if (!arm(deadline, generation)) showErrorOnWindowThread(SmfError::TimerTooSlow);
-}
-
-void Sequencer::endPlayback(SoundingNotes notes) {
-    if (notes == SoundingNotes::Release) releaseSoundingNotes();
-    stopPlayback();
 }
 
 Sequencer::Played Sequencer::playEvent() {
@@ -167,10 +161,12 @@ Sequencer::Played Sequencer::playChannelMessage(int p, int status) {
     const int data1 = file_.at(p + 1);
     const int data2 = length > statusAndOneDataByte ? file_.at(p + 2) : 0;
     const int kind = statusKind(status);
-    if (kind == noteOnStatus || kind == noteOffStatus)
+    if (kind == noteOnStatus || kind == noteOffStatus) {
         playNote(status, data1, data2);
-    else
+    } else {
         sendShort(status, data1, data2);
+        if (kind == controlChangeStatus) notePedal(statusChannel(status), data1, data2);
+    }
     file_.readPos = p + length;
     return Played::Played;
 }
@@ -184,6 +180,12 @@ void Sequencer::playNote(int status, int note, int velocity) {
     if (channel != file_.listenChannel) return;
     Capture capture{inbox_, state_, output_};
     captureEvent(capture, note, velocity, status);
+}
+
+void Sequencer::notePedal(int channel, int controller, int value) {
+    for (int k = 0; k < heldPedalCount; ++k)
+        if (controller == heldPedals[k])
+            pedalsDown_.set(std::size_t(channel * heldPedalCount + k), value >= switchOnFrom);
 }
 
 Sequencer::Played Sequencer::playSysEx(int p) {
@@ -240,7 +242,13 @@ void Sequencer::sendShort(int status, int data1, int data2) {
                            std::uint32_t(data2) << secondDataShift);
 }
 
-void Sequencer::releaseSoundingNotes() {
+void Sequencer::releaseWhatSounds() {
+    // The pedals first: a note-off under a pedal that is still down would go on sounding.
+    for (int channel = 0; channel < channelCount; ++channel)
+        for (int k = 0; k < heldPedalCount; ++k)
+            if (pedalsDown_.test(std::size_t(channel * heldPedalCount + k)))
+                sendShort(controlChangeStatus | channel, heldPedals[k], 0);
+    pedalsDown_.reset();
     for (int channel = 0; channel < channelCount; ++channel)
         for (int note = 0; note < noteNumberCount; ++note)
             if (sounding_.test(std::size_t(channel * noteNumberCount + note)))

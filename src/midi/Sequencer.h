@@ -8,6 +8,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <iterator>
 #include <mutex>
 #include <span>
 
@@ -20,6 +21,10 @@
 namespace vesk::midi {
 
 class SmfSource;
+
+// The pedals that hold notes after their note-off; a playback that stops lifts those it pressed.
+constexpr int heldPedals[] = {platform::sustainController, platform::sostenutoController};
+constexpr int heldPedalCount = int(std::size(heldPedals));
 
 // Until a file sets its tempo it plays at 120 quarters a minute.
 constexpr int startTempoBpm = 120;
@@ -42,7 +47,8 @@ public:
     // header check and everything after it, as startPlayback does once the file is loaded.
     void startLoaded();
     // Either thread. No firing of this playback runs or follows once it has returned
-    // (from a firing itself: none follows).
+    // (from a firing itself: none follows). Whatever ends it, the notes the file left
+    // sounding are released and the pedals it left down are lifted.
     void stopPlayback();
 
     // The output the file plays on (null: none). Window thread, while nothing plays: the
@@ -66,18 +72,16 @@ private:
     // What the firing does after an event: play the next one (same tick), wait for the
     // next deadline, or nothing more (playback has ended or stopped on an error).
     enum class Next { SameTick, Wait, Done };
-    enum class SoundingNotes { Keep, Release };
 
     void onPlayTimer(std::uint64_t generation);
     // Plays the event at the read position and reads the delta time after it.
     Next playAndAdvance();
     void armNextEvent(std::uint64_t generation);
-    void endPlayback(SoundingNotes notes);
-    bool trackCutOff() const { return file_.trackEnd > file_.smfLength; }
 
     Played playEvent();
     Played playChannelMessage(int pos, int status);
     void playNote(int status, int note, int velocity);
+    void notePedal(int channel, int controller, int value);
     Played playSysEx(int pos);
     Played playEscapeOrMeta(int pos, int status);
     void applyMetaEvent(int typePos, int dataPos, std::uint32_t length);
@@ -85,8 +89,9 @@ private:
     void sendShort(int status, int data1, int data2 = 0);
     // False when the timers refused it.
     bool arm(std::int64_t deadlineUs, std::uint64_t generation);
-    // The track ran past the bytes loaded: the notes it left sounding are released.
-    void releaseSoundingNotes();
+    // After the last firing: the pedals the file left down are lifted and the notes it
+    // left sounding released, on every channel.
+    void releaseWhatSounds();
     void showErrorOnWindowThread(SmfError code);
 
     SmfFile& file_;
@@ -109,6 +114,8 @@ private:
     std::uint32_t usPerQuarter_ = startUsPerQuarter;
     // channel * 128 + note, as the file left them
     std::bitset<platform::channelCount * platform::noteNumberCount> sounding_;
+    // channel * heldPedalCount + the pedal's place in heldPedals
+    std::bitset<platform::channelCount * heldPedalCount> pedalsDown_;
 
     std::mutex timerMutex_;  // guards generation_ and playTimerId_ between the two threads
     std::uint64_t generation_ = 0;

@@ -1,6 +1,8 @@
 // Performance start and reset, in their fixed order.
 #include "performance/PerformanceStart.h"
 
+#include <iostream>
+
 #include "flake/Meshing.h"
 #include "midi/Voice.h"
 #include "scene/Colouring.h"
@@ -41,7 +43,20 @@ bool growSeedArms(Vesk& vesk) {
 
 }  // namespace
 
+void tellDroppedInput(Vesk& vesk) {
+    const std::uint64_t messages = vesk.platform.loop().droppedMidiInput();
+    const std::uint64_t notes = vesk.inbox.dropped();
+    if (messages == vesk.droppedMessagesTold && notes == vesk.droppedNotesTold) return;
+    std::cerr << "vesk: live input came faster than it could be taken: "
+              << messages - vesk.droppedMessagesTold << " messages and " << notes - vesk.droppedNotesTold
+              << " notes dropped in this performance\n";
+    vesk.droppedMessagesTold = messages;
+    vesk.droppedNotesTold = notes;
+}
+
 void startPerformance(Vesk& vesk) {
+    // What the last performance dropped is told before this one begins.
+    tellDroppedInput(vesk);
     vesk.platform.desktop().setPointerPosition(pointerAwayX, pointerAwayY);
     scene::initDisplay(vesk.scene, vesk.state, vesk.platform);
     resetPerformance(vesk);
@@ -66,6 +81,7 @@ bool resetPerformance(Vesk& vesk) {
     s.noteOnCount = 0;
     s.noteOffCount = 0;
     vesk.inbox.clear();
+    vesk.meshFullShown = false;
 
     midi::selectVoiceProgram(vesk.output(), midi::voiceProgram);
     midi::setVoiceControllers(vesk.output());

@@ -10,6 +10,10 @@ namespace vesk {
 // quit request posted). Called at start-up and by the restart at the end of a wind-down.
 void startPerformance(Vesk& vesk);
 
+// When a performance ends (its restart, or the program's end): one line on standard error
+// if live input came faster than it could be taken, with how much of it was dropped.
+void tellDroppedInput(Vesk& vesk);
+
 // Puts the state back for a new performance and grows the six seed arms. False after
 // the box "Could not create scene!" when the seed arms could not be grown.
 bool resetPerformance(Vesk& vesk);

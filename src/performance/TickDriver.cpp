@@ -137,17 +137,23 @@ void matchNoteOffs(PerformanceState& s) {
     }
 }
 
-// One segment per queued note. False after the box that stops the tick: the mesh is full,
-// or the flake could not grow.
+// One segment per queued note while the mesh has room. False after the box that stops
+// the tick: the flake could not grow. Notes past a full mesh grow nothing but have counted
+// as music already (they hold the silence off), so the finale and the restart still come;
+// the first of them in a performance shows the box.
 bool growQueuedNotes(Vesk& vesk, retained::MeshBuilder& mesh) {
     PerformanceState& s = vesk.state;
     platform::ModalUi& ui = vesk.platform.modalUi();
+    int grown = 0;
     for (int i = 0; i < s.noteOnCount; ++i) {
         if (s.flake.meshSegmentCount >= flake::meshCapacitySegments) {
-            ui.reportError(meshFullText, BoxOwner::Window,
-                           "the flake is full at " + std::to_string(flake::meshCapacitySegments) +
-                               " segments; it stops growing");
-            return false;
+            if (!vesk.meshFullShown) {
+                vesk.meshFullShown = true;
+                ui.reportError(meshFullText, BoxOwner::Window,
+                               "the flake is full at " + std::to_string(flake::meshCapacitySegments) +
+                                   " segments; it stops growing until the next performance");
+            }
+            continue;
         }
         const int note = s.noteOnQueue[std::size_t(i)];
         if (!flake::growAndMesh(s.flake, mesh, vesk.random, note, s.scoreTick)) {
@@ -155,7 +161,10 @@ bool growQueuedNotes(Vesk& vesk, retained::MeshBuilder& mesh) {
             return false;
         }
         ++s.flake.meshSegmentCount;
+        ++grown;
     }
+    // The accents take the newest segments for this tick's notes: only those that grew.
+    s.noteOnCount = grown;
     return true;
 }
 

@@ -52,6 +52,13 @@ struct Vesk {
     midi::MidiDevices devices;
     midi::Sequencer sequencer{smf, state, inbox, platform, nullptr};
 
+    // What this performance has already told the user: the full mesh's box comes once.
+    bool meshFullShown = false;
+    // Live input dropped (messages by the window's queue, notes by capture) up to the end
+    // of the last performance whose drops were told.
+    std::uint64_t droppedMessagesTold = 0;
+    std::uint64_t droppedNotesTold = 0;
+
     platform::MidiOutput* output() const { return devices.output.get(); }
     midi::Capture capture() { return {inbox, state, output()}; }
 };

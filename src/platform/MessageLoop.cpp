@@ -9,9 +9,26 @@ namespace vesk::platform {
 void MessageLoop::post(const Message& message) {
     {
         std::lock_guard lock(mutex_);
+        if (message.type == MessageType::MidiInput) {
+            if (pendingMidiInput_ >= midiInputQueueCapacity) {
+                ++droppedMidiInput_;
+                return;  // the window is awake already: it has all these to take
+            }
+            ++pendingMidiInput_;
+        }
         posted_.push_back(message);
     }
     source_.wake();
+}
+
+std::size_t MessageLoop::pendingMidiInput() const {
+    std::lock_guard lock(mutex_);
+    return pendingMidiInput_;
+}
+
+std::uint64_t MessageLoop::droppedMidiInput() const {
+    std::lock_guard lock(mutex_);
+    return droppedMidiInput_;
 }
 
 void MessageLoop::postCall(std::function<void()> call) {
@@ -56,6 +73,7 @@ std::optional<bool> MessageLoop::takePostedOrQuit(Message& message) {
     if (!posted_.empty()) {
         message = posted_.front();
         posted_.pop_front();
+        if (message.type == MessageType::MidiInput) --pendingMidiInput_;
         return true;
     }
     if (!quitRequested_) return std::nullopt;

@@ -5,6 +5,7 @@
 // messages. A backend supplies the clock and the waiting through EventSource.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -38,6 +39,11 @@ class MessageLoop {
 public:
     // Window timers shorter than this run at this interval, as a desktop's window timers do.
     static constexpr int minimumTimerIntervalMs = 10;
+    // Live input waiting for the window thread, at most: a flood faster than the window
+    // takes it is dropped here, and counted, rather than held in memory. Each message is
+    // handled in microseconds, so only a window held up for a while fills it: a fifth of
+    // a second of 20,000 messages a second, far beyond any keyboard.
+    static constexpr std::size_t midiInputQueueCapacity = 4096;
 
     explicit MessageLoop(EventSource& source) : source_(source) {}
     MessageLoop(const MessageLoop&) = delete;
@@ -46,7 +52,8 @@ public:
     void setHandler(WindowHandler* handler) { handler_ = handler; }
     EventSource& source() { return source_; }
 
-    // Both thread-safe: MIDI input and timer threads post to the window.
+    // Both thread-safe: MIDI input and timer threads post to the window. A MidiInput
+    // message is dropped while midiInputQueueCapacity of them are waiting.
     void post(const Message& message);
     void postQuit(int exitCode);
     // Thread-safe: `call` runs on the window thread when its turn in the queue comes (for
@@ -83,6 +90,9 @@ public:
 
     int exitCode() const { return exitCode_; }
     bool destroyed() const { return destroyed_; }
+    // Thread-safe: MidiInput messages waiting, and those dropped since the loop was made.
+    std::size_t pendingMidiInput() const;
+    std::uint64_t droppedMidiInput() const;
 
 private:
     struct WindowTimer {
@@ -104,8 +114,11 @@ private:
     EventSource& source_;
     WindowHandler* handler_ = nullptr;
 
-    std::mutex mutex_;  // guards posted_, calls_, quitRequested_, requestedExitCode_
+    // guards posted_, calls_, quitRequested_, requestedExitCode_ and the input counts
+    mutable std::mutex mutex_;
     std::deque<Message> posted_;
+    std::size_t pendingMidiInput_ = 0;
+    std::uint64_t droppedMidiInput_ = 0;
     std::deque<std::function<void()>> calls_;
     bool quitRequested_ = false;
     int requestedExitCode_ = 0;

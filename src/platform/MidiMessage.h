@@ -36,9 +36,14 @@ constexpr int noteNumberCount = 128;
 constexpr int highestNoteNumber = noteNumberCount - 1;
 constexpr int controllerFull = 0x7F;
 
-// The sustain pedal: values from 64 on press it, lower ones release it.
+// The sustain pedal: values from 64 on press it, lower ones release it. Sostenuto holds
+// the notes down when it is pressed, the same way.
 constexpr int sustainController = 64;
+constexpr int sostenutoController = 66;
 constexpr int switchOnFrom = 64;
+// Channel mode messages: every sound cut at once, every note released.
+constexpr int allSoundOffController = 120;
+constexpr int allNotesOffController = 123;
 
 // A message packed into one word as MidiOutput::sendShort takes it: status in the low
 // byte, then the first data byte, then the second.

@@ -150,6 +150,7 @@ TEST(GivenFile, VeskHeadlessPlaysAFormat1FileMergedAndTheDialogThenOffersTheCopy
     const std::vector<std::vector<int>> merged = {
         {0x91, 60, 90}, {0x99, 36, 100}, {0x99, 36, 100}, {0x81, 60, 0}, {0x91, 64, 90}, {0x99, 36, 100},
         {0x99, 36, 100}, {0x81, 64, 0}, {0x91, 67, 90}, {0x99, 36, 100}, {0x81, 67, 0},
+        {0x89, 36, 0},  // the drum the file left down, released when its playback ends
     };
     EXPECT_EQ(notes, merged);
     EXPECT_EQ(grown, 3) << "the flake grows from channel 2's three notes";

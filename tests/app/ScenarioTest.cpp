@@ -203,21 +203,40 @@ TEST(Scenario, NotesComingBackDuringTheSilenceStopTheRippleAndTheCount) {
     EXPECT_FALSE(back->finaleStarted);
 }
 
-TEST(Scenario, AFullMeshShowsItsBoxOnceWhileTheMusicAndTimerGoOn) {
+TEST(Scenario, AFullMeshShowsItsBoxOncePerPerformanceAndTheCycleGoesOn) {
     // Chords of 42 notes three semitones apart (no cluster drops), one a quarter: the
-    // mesh fills on the 48th.
+    // mesh fills on the 48th, and twelve more chords come after it.
     SmfBuilder smf(480);
     for (int chord = 0; chord < 60; ++chord)
         for (int n = 0; n < 42; ++n) smf.event(n == 0 && chord > 0 ? 480 : 0, {0x90, std::uint8_t(n * 3), 100});
-    HeadlessRun run;
+    const std::string dense = test::writeTestFile("dense.mid", smf.endOfTrack().bytes());
+    HeadlessRun run(7, platform::headless::HeadlessClock::Virtual, {64, 48});  // four full flakes drawn small
     run.platform.setMessageBoxOpenMs(3000);
-    run.platform.answerDialog(HeadlessRun::play(test::writeTestFile("dense.mid", smf.endOfTrack().bytes())));
-    EXPECT_EQ(run.run(60'000), 99);
-    EXPECT_EQ(run.boxes(), std::vector<std::string>{"Buffer is full!"});
+    // The forward replay of the second performance thins the chords of a large flake, so
+    // the mesh fills again in the third.
+    for (int performance = 0; performance < 3; ++performance) run.platform.answerDialog(HeadlessRun::play(dense));
+    EXPECT_EQ(run.run(900'000), 0);  // the fourth performance's dialog answers quit
+
+    ASSERT_EQ(run.performances.size(), 4u);
+    EXPECT_EQ(run.boxes(), (std::vector<std::string>{"Buffer is full!", "Buffer is full!"}));
     const auto box = run.platform.records(platform::headless::Record::Kind::MessageBox).front();
-    // No tick completes after the box, but the file plays on to its last chord.
-    EXPECT_LE(run.ticks.back().ms, box.timeMs);
-    EXPECT_GT(run.midi.entries().back().timeUs / 1000, box.timeMs + 3000);
+    EXPECT_NE(firstTick(run, [](const TickSeen& t) { return t.meshSegmentCount == 2000; }), nullptr);
+    // The chords after the box (half a second apart, the last twelve after it) grow
+    // nothing but hold the silence off, so the finale comes after the last of them and
+    // takes the full flake apart.
+    const std::int64_t lastChordMs = box.timeMs + 12 * 500 - 200;
+    for (const TickSeen& t : run.ticks) {
+        if (t.performance != 1) break;
+        EXPECT_LE(t.meshSegmentCount, 2000);
+        if (t.ms > box.timeMs && t.ms < lastChordMs) {
+            EXPECT_LE(t.silentTicks, 2) << t.ms;
+        }
+    }
+    const TickSeen* finale = firstTickOf(run, 1, [](const TickSeen& t) { return t.finaleStarted; });
+    ASSERT_NE(finale, nullptr);
+    EXPECT_GT(finale->ms, lastChordMs);
+    const TickSeen* windDown = firstTickOf(run, 1, [](const TickSeen& t) { return t.finaleStarted && t.segmentCount == 6; });
+    EXPECT_NE(windDown, nullptr);
 }
 
 TEST(Scenario, KeyboardDuringTheFinaleOnlyFlashesTheBackground) {

@@ -2,6 +2,7 @@
 // grouping by tick, the stops, and broken files that must end cleanly.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "platform/midi/RecordingMidiOutput.h"
 #include "support/FileDialogAnswers.h"
 #include "support/SmfBuilder.h"
+#include "support/SoundingNotes.h"
 
 namespace vesk::midi {
 namespace {
@@ -65,7 +67,7 @@ TEST(Sequencer, TimerPeriodFollowsTheDivisionAndTooFineADivisionIsRefused) {
         SCOPED_TRACE(c.division);
         Player p;
         // The first event's delta of 960 does not delay it: it plays one period after the start.
-        p.play(SmfBuilder(c.division).event(960, {0x90, 60, 100}).endOfTrack().bytes(), 2000);
+        p.play(SmfBuilder(c.division).event(960, {0xB0, 7, 100}).endOfTrack().bytes(), 2000);
         EXPECT_EQ(p.sequencer.timerPeriodMs(), c.periodMs);
         const auto sent = p.midi.entries();
         if (c.plays) {
@@ -85,7 +87,7 @@ TEST(Sequencer, EventsFallOnTheFilesExactTimelineThroughTempoChanges) {
     smf.event(0, {0x90, 60, 100});
     for (int k = 1; k <= 300; ++k) {
         if (k == 150) smf.tempo(0, 700000);
-        smf.event(1, {std::uint8_t(k % 2 ? 0x80 : 0x90), 60, 100});
+        smf.event(1, {std::uint8_t(k % 2 ? 0x90 : 0x80), 60, 100});  // ends released
     }
     Player p;
     p.play(smf.endOfTrack().bytes(), 10000);
@@ -112,7 +114,7 @@ TEST(Sequencer, DelaysAtDivision480FollowSetTempo) {
                .bytes(),
            5000);
     const auto sent = p.midi.entries();
-    ASSERT_EQ(sent.size(), 3u);
+    ASSERT_EQ(sent.size(), 6u);  // the three notes, then their release at the end
     EXPECT_EQ(sent[1].timeUs - sent[0].timeUs, 500'000);
     EXPECT_EQ(sent[2].timeUs - sent[1].timeUs, 400'000);
     EXPECT_EQ(p.sequencer.tempoBpm(), 150);
@@ -144,7 +146,8 @@ TEST(Sequencer, EventTablePassesThroughCapturesTheListenedChannelAndGroupsATick)
     const std::vector<Bytes> expected = {
         {0x92, 0x40, 0x64}, {0xA1, 0x40, 0x10}, {0xB1, 0x07, 0x50}, {0xE1, 0x00, 0x40},
         {0x93, 0x40, 0x64}, {0x85, 0x3C, 0x00}, {0x82, 0x40, 0x00}, {0xC3, 0x05}, {0xD1, 0x20},
-        {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0xF8, 0xFA}, {0x92, 0x41, 0x00}};
+        {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0xF8, 0xFA}, {0x92, 0x41, 0x00},
+        {0x83, 0x40, 0x00}};  // the end releases what the file left sounding
     EXPECT_EQ(p.sent(), expected);
     // Events of one tick go out in one firing.
     EXPECT_EQ(sent[3].timeUs, sent[0].timeUs);
@@ -187,21 +190,42 @@ TEST(Sequencer, EachOfTheSixteenChannelsIsListenedToAndReleasedOnItsOwn) {
     }
 }
 
-TEST(Sequencer, RunningStatusStopsWithItsBoxAndTheFinaleStopsTheNextFiring) {
-    {
+TEST(Sequencer, WhateverStopsPlaybackReleasesTheNotesAndLiftsThePedalsTheFileLeftDown) {
+    // The tune on channel 1, an accompaniment held on channel 4 under its sustain pedal,
+    // a chord held on channel 6 by sostenuto; one more event 2 s later.
+    auto piece = [](Bytes last) {
+        return SmfBuilder(480)
+            .event(0, {0xB3, 64, 127}).event(0, {0x93, 48, 80}).event(0, {0x93, 55, 80})
+            .event(0, {0x95, 60, 70}).event(0, {0xB5, 66, 100}).event(0, {0x85, 60, 0})
+            .event(0, {0x90, 72, 100}).event(240, {0x80, 72, 0}).event(0, {0x90, 74, 100})
+            .raw(test::variableLength(1920)).raw(last).endOfTrack().bytes();
+    };
+    const struct {
+        const char* what;
+        Bytes file;
+        std::function<void(Player&)> stop;  // at 1 s, while the notes sound
+        std::size_t boxes;
+        std::size_t sent;  // the first nine, the last note if it played, and the releases
+        bool playing;      // until the next start stops it
+    } cases[] = {
+        {"the finale's start", piece({0x90, 76, 100}), [](Player& p) { p.state.finaleStarted = 1; }, 0, 14, false},
+        {"a stop from the window thread", piece({0x90, 76, 100}), [](Player& p) { p.sequencer.stopPlayback(); },
+         0, 14, false},
+        {"an event that cannot be played", piece({0x3C, 0x40}), nullptr, 1, 14, true},
+        {"the end of the track", piece({0x90, 76, 100}), nullptr, 0, 16, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Player p;
-        p.play(SmfBuilder(480).event(0, {0x90, 60, 100}).event(10, {0x3C, 0x00}).event(10, {0x90, 61, 1}).bytes(), 3000);
-        EXPECT_EQ(p.sent(), (std::vector<Bytes>{{0x90, 60, 100}}));
-        ASSERT_EQ(p.boxes().size(), 1u);
-        EXPECT_EQ(p.boxes()[0].rfind("未定義のMIDIイベントが含まれています。", 0), 0u);
-        EXPECT_TRUE(p.sequencer.playing());  // until the next start stops it
-    }
-    {
-        Player p;
-        p.platform.runAt(500, [&] { p.state.finaleStarted = 1; });
-        p.play(SmfBuilder(480).event(0, {0x90, 60, 100}).event(960, {0x80, 60, 0}).endOfTrack().bytes(), 3000);
-        EXPECT_EQ(p.sent(), (std::vector<Bytes>{{0x90, 60, 100}}));
-        EXPECT_FALSE(p.sequencer.playing());
+        if (c.stop) p.platform.runAt(1000, [&] { c.stop(p); });
+        p.play(c.file, 5000);
+        EXPECT_EQ(p.boxes().size(), c.boxes);
+        EXPECT_EQ(p.sequencer.playing(), c.playing);
+        const std::vector<Bytes> sent = p.sent();
+        ASSERT_EQ(sent.size(), c.sent);
+        EXPECT_EQ(test::leftDown({sent.begin(), sent.begin() + 9}),
+                  (std::vector<std::string>{"note 0:74", "note 3:48", "note 3:55", "pedal 3:64", "pedal 5:66"}));
+        EXPECT_EQ(test::leftDown(sent), std::vector<std::string>{});
     }
 }
 
@@ -229,7 +253,7 @@ TEST(Sequencer, BrokenFilesEndCleanlyWithinTheLoadedBytes) {
          SmfBuilder(96).event(0, {0x90, 60, 100}).event(0, {0xFF, 0x01, 0x8F, 0xFF, 0xFF, 0x7F}).bytes(),
          {note, {0x80, 60, 0}}, {}},
         {"tempo 0 keeps the tempo", SmfBuilder(96).tempo(0, 0).event(96, {0x90, 60, 100}).endOfTrack().bytes(),
-         {note}, {}},
+         {note, {0x80, 60, 0}}, {}},
         {"header only", [] { auto b = SmfBuilder(96).bytes(); b.resize(14); return b; }(),
          {}, {"このフォーマットはサポートしていません！"}},
         {"division 0", SmfBuilder(0).event(0, {0x90, 60, 100}).bytes(), {}, {"このフォーマットはサポートしていません！"}},
@@ -255,7 +279,7 @@ TEST(Sequencer, HugeDeltaWaitsAndAStopKillsTheTimer) {
     EXPECT_FALSE(p.sequencer.playing());
     p.platform.stopAt(0x0FFFFFFFll * 500 + 10000);
     p.platform.loop().run();
-    EXPECT_EQ(p.sent().size(), 1u);
+    EXPECT_EQ(p.sent(), (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 0}}));  // the stop released it
 }
 
 }  // namespace

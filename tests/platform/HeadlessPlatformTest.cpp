@@ -198,14 +198,14 @@ TEST(HeadlessRecords, DesktopServicesAndModesAreRecordedWithTheirFieldsAsTheyHap
         {Record::Kind::DisplayMode, 350, {640, 480, 8, false}},
         {Record::Kind::DisplayMode, 350, {800, 600, 16, true}},
     };
-    const std::vector<Record>& records = p.records();
+    // The listener takes them: a long run with a trace keeps none.
+    EXPECT_TRUE(p.records().empty());
+    const std::vector<Record>& records = heard;
     ASSERT_EQ(records.size(), std::size(expected));
-    ASSERT_EQ(heard.size(), std::size(expected));
     for (std::size_t i = 0; i < records.size(); ++i) {
         const Record& r = records[i];
         EXPECT_EQ(r.kind, expected[i].kind) << i;
         EXPECT_EQ(r.timeMs, expected[i].timeMs) << i;
-        EXPECT_EQ(heard[i].timeMs, r.timeMs) << i;
         std::vector<int> fields;
         switch (r.kind) {
         case Record::Kind::Beep: fields = {r.hz, r.ms}; break;

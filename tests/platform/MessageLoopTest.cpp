@@ -2,6 +2,7 @@
 // paint last, nested modal loops that keep dispatching, quit codes, close and destroy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,6 +60,44 @@ TEST(MessageLoop, PostedMessagesComeFirstThenTimersAndPaintOnlyWhenNothingElseWa
                                                MessageType::Timer,   MessageType::Paint};
     EXPECT_EQ(window.types(), expected);
     EXPECT_EQ(window.seen[4].ms, 200);
+}
+
+TEST(MessageLoop, LiveInputBeyondTheQueuesCapacityIsDroppedAndCountedButNothingElseIs) {
+    HeadlessPlatform p;
+    Recorder window(p);
+    MessageLoop& loop = p.loop();
+    const std::size_t flood = MessageLoop::midiInputQueueCapacity + 1000;
+    bool called = false;
+    // The window is busy while the flood comes; a key, a call and a close come amid it.
+    for (std::size_t i = 0; i < flood; ++i) {
+        loop.post({MessageType::MidiInput, std::uint32_t(0x403C90 + (i << 24))});
+        if (i == flood / 2) {
+            loop.post({MessageType::KeyDown, keyEscape});
+            loop.postCall([&] { called = true; });
+        }
+    }
+    loop.post({MessageType::Close, 0});
+    EXPECT_EQ(loop.pendingMidiInput(), MessageLoop::midiInputQueueCapacity);
+    EXPECT_EQ(loop.droppedMidiInput(), 1000u);
+    p.stopAt(10);
+    loop.run();
+
+    std::size_t inputs = 0;
+    for (const Seen& seen : window.seen) {
+        if (seen.message.type != MessageType::MidiInput) continue;
+        EXPECT_EQ(seen.message.param, std::uint32_t(0x403C90 + (inputs << 24)));  // the first ones, in order
+        ++inputs;
+    }
+    EXPECT_EQ(inputs, MessageLoop::midiInputQueueCapacity);
+    EXPECT_EQ(loop.pendingMidiInput(), 0u);
+    EXPECT_TRUE(called);
+    const auto types = window.types();
+    EXPECT_EQ(std::count(types.begin(), types.end(), MessageType::KeyDown), 1);
+    EXPECT_TRUE(loop.destroyed());
+    // Room again once the window has taken what waited.
+    loop.post({MessageType::MidiInput, 0x403C90});
+    EXPECT_EQ(loop.pendingMidiInput(), 1u);
+    EXPECT_EQ(loop.droppedMidiInput(), 1000u);
 }
 
 TEST(MessageLoop, ALateTimerYieldsOneMessageAndThePaintStillComes) {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,14 @@ public:
             std::this_thread::sleep_for(500ms);
         }
         return why;
+    }
+
+    // The server dies at once, as a crash would end it.
+    void crash() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
 
     ~JackServer() {
@@ -198,7 +207,6 @@ protected:
 
     static constexpr PortApi jack[] = {PortApi::Jack};
 
-private:
     JackServer server_;
 };
 
@@ -240,16 +248,17 @@ TEST_F(JackPorts, OutputCarriesShortLongAndResetMessagesWhole) {
     const std::vector<Bytes> expected = {{0x90, 0x45, 0x64}, {0xC0, 0x05}, sysex};
     EXPECT_EQ(inbox.waitFor(expected.size()), expected);
 
-    // Reset: pedals up, then all notes off, on every channel.
+    // Reset: pedals up, then all notes off and all sound off, on every channel.
     out->reset();
-    const std::vector<Bytes> all = inbox.waitFor(expected.size() + 16 * 3);
-    ASSERT_EQ(all.size(), expected.size() + 16 * 3);
+    const std::vector<Bytes> all = inbox.waitFor(expected.size() + 16 * 4);
+    ASSERT_EQ(all.size(), expected.size() + 16 * 4);
     for (int channel = 0; channel < 16; ++channel) {
         const auto status = std::uint8_t(0xB0 + channel);
-        const std::size_t at = expected.size() + std::size_t(channel) * 3;
+        const std::size_t at = expected.size() + std::size_t(channel) * 4;
         EXPECT_EQ(all[at], (Bytes{status, 64, 0})) << channel;
         EXPECT_EQ(all[at + 1], (Bytes{status, 66, 0})) << channel;
         EXPECT_EQ(all[at + 2], (Bytes{status, 123, 0})) << channel;
+        EXPECT_EQ(all[at + 3], (Bytes{status, 120, 0})) << channel;
     }
 }
 
@@ -290,6 +299,53 @@ TEST_F(JackPorts, VirtualInputDeliversWordsToTheSinkUntilStopped) {
     out->sendMessage(Bytes{0x80, 0x40, 0x00}.data(), 3);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(words.waitFor(0).size(), expected.size() + 1) << "the sink was called after stop()";
+}
+
+TEST_F(JackPorts, TheServerDyingDuringPlayIsSaidOnceAndThePortsPlayOnSilentlyAndClose) {
+    Inbox<Bytes> heard;
+    auto receiving = receiver("VeskTestReceiver", heard);
+    std::string description;
+    auto out = openPortOutput(jack, "VeskTestReceiver:in", "VeskTestPlayer", description);
+    ASSERT_TRUE(out) << description;
+    auto in = openPortInput(jack, "", "VeskTestListener", description);
+    ASSERT_TRUE(in) << description;
+    ASSERT_TRUE(in->start([](std::uint32_t) {}));
+    out->sendShort(0x644590);
+    ASSERT_EQ(heard.waitFor(1).size(), 1u);
+
+    testing::internal::CaptureStderr();
+    server_.crash();
+    // Playing on at two messages a millisecond, more than RtMidi's buffer holds (about
+    // 2300), then the program's end: every call returns. A hang fails the test when the
+    // watchdog bites.
+    std::atomic<bool> done{false};
+    std::thread play([&] {
+        for (int i = 0; i < 3000; ++i) {
+            out->sendShort(i % 2 ? 0x004580u : 0x644590u);
+            if (i % 2) std::this_thread::sleep_for(1ms);
+        }
+        out->reset();
+        out.reset();
+        in->stop();
+        in.reset();
+        receiving.reset();
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    if (!done) {
+        ADD_FAILURE() << "a port blocked after the JACK server died";
+        std::fflush(stdout);
+        std::_Exit(1);  // the blocked thread cannot be joined
+    }
+    play.join();
+    const std::string said = testing::internal::GetCapturedStderr();
+    for (const char* line : {"vesk: MIDI output: the JACK server has gone away; the performance goes on without sound\n",
+                             "vesk: MIDI input: the JACK server has gone away; the performance goes on without live input\n"}) {
+        const std::size_t at = said.find(line);
+        EXPECT_NE(at, std::string::npos) << said;
+        EXPECT_EQ(said.rfind(line), at) << said;
+    }
 }
 
 TEST_F(JackPorts, InputOnANamedSourceAndTheFallbackFromAlsa) {
@@ -428,6 +484,51 @@ TEST(EmbeddedSynth, EveryWayOfEndingANoteEndsInSilence) {
             EXPECT_GT(level, soundingRms);
         }
     }
+}
+
+TEST(EmbeddedSynth, AResetCutsTheSoundWhereANoteOffLetsItFadeOut) {
+    // What is heard in the first 50 ms after each: the organ's release, or only the
+    // reverb of what was cut.
+    std::vector<double> level;
+    for (bool reset : {false, true}) {
+        auto synth = offlineSynth();
+        SKIP_WITHOUT_SOUNDFONT(synth);
+        synth->sendShort(0x13C0);
+        synth->sendShort(noteOnA440);
+        render(*synth, 0.2);
+        if (reset) synth->reset();
+        else synth->sendShort(0x004580);
+        level.push_back(rms(render(*synth, 0.05)));
+    }
+    EXPECT_LT(level[1], level[0] / 4) << "note-off " << level[0] << ", reset " << level[1];
+}
+
+TEST(EmbeddedSynth, AnAudioDeviceThatFailsDuringPlayIsSaidOnceAndTheSynthPlaysOnSilently) {
+    if (findSoundFont("").empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    // SDL's file "device" writing to a full disk: its first write fails and SDL takes the
+    // device away, as it does when one is unplugged.
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
+    std::string why;
+    auto synth = FluidSynthOutput::create(findSoundFont(""), SynthAudio::Device, why);
+    ASSERT_TRUE(synth) << why;
+    if (!synth->audible()) GTEST_SKIP() << "this SDL has no disk audio driver: " << synth->describe();
+
+    testing::internal::CaptureStderr();
+    const auto deadline = std::chrono::steady_clock::now() + deliveryTimeout;
+    while (synth->audible() && std::chrono::steady_clock::now() < deadline) {
+        synth->sendShort(noteOnA440);
+        std::this_thread::sleep_for(10ms);
+    }
+    for (int i = 0; i < 100; ++i) synth->sendShort(i % 2 ? 0x004580u : noteOnA440);
+    synth->reset();
+    synth.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    unsetenv("SDL_AUDIODRIVER");
+    unsetenv("SDL_DISKAUDIOFILE");
+    const std::string line = "vesk: the synthesiser's audio device has gone away; the performance goes on without sound\n";
+    EXPECT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find(line), said.rfind(line)) << said;
 }
 
 TEST(EmbeddedSynth, SystemExclusiveReachesTheSynthWithOrWithoutItsFrame) {

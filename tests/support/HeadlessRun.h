@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,13 +27,20 @@ struct TickSeen {
 
 class HeadlessRun final : public VeskObserver {
 public:
-    explicit HeadlessRun(std::uint32_t seed = 7) : random_(seed) { vesk.observer = this; }
+    explicit HeadlessRun(std::uint32_t seed = 7,
+                         platform::headless::HeadlessClock clock = platform::headless::HeadlessClock::Virtual,
+                         platform::Size window = platform::windowSize)
+        : platform(window.width, window.height, clock), random_(seed) {
+        vesk.observer = this;
+    }
 
     platform::headless::HeadlessPlatform platform;
     platform::midi::RecordingMidiOutput midi{[this] { return platform.timers().nowUs(); }};
     Vesk vesk{platform, random_};
     std::vector<TickSeen> ticks;
     std::vector<ReplayMode> performances;  // the replay mode of each performance started
+    // Called after each complete tick has been recorded, and at each performance start.
+    std::function<void(const Vesk&)> onTick, onPerformance;
 
     static platform::headless::DialogAnswer play(const std::string& file, const std::string& channel = "1") {
         return runAnswer(file, channel);
@@ -57,12 +65,16 @@ public:
         return out;
     }
 
-    void performanceStarted(const Vesk& v) override { performances.push_back(v.state.replayMode); }
+    void performanceStarted(const Vesk& v) override {
+        performances.push_back(v.state.replayMode);
+        if (onPerformance) onPerformance(v);
+    }
     void tickCompleted(const Vesk& v) override {
         const PerformanceState& s = v.state;
         ticks.push_back({platform.nowMs(), s.scoreTick, s.silentTicks, s.flake.segmentCount,
                          s.flake.meshSegmentCount, s.rippleStage, s.ringOffset, bool(s.finaleStarted),
                          int(performances.size()), s.finaleTick});
+        if (onTick) onTick(v);
     }
 
 private:

@@ -89,8 +89,10 @@ bool failing(const HeadlessState& s, SetupFailure step) { return s.failures.coun
 
 void record(HeadlessState& s, Record r) {
     r.timeMs = currentUs(s) / usPerMs;
-    s.records.push_back(std::move(r));
-    if (s.listener) s.listener(s.records.back());
+    if (s.listener)
+        s.listener(r);
+    else
+        s.records.push_back(std::move(r));
 }
 
 ScheduleKey schedule(HeadlessState& s, std::int64_t timeUs, Scheduled item) {

@@ -10,7 +10,7 @@
 //    timers firing meanwhile; a dialog with nobody left to answer it ends the run;
 //  - injectable set-up failures: any step of the display and scene set-up can be made to fail;
 //  - records of every box, dialog, display mode, beep, pause and pointer move, with the
-//    virtual millisecond, handed to a listener as they are made;
+//    virtual millisecond, kept for the caller or handed to a listener as they are made;
 //  - the window as an in-memory surface that can be written to PNG.
 // Limits:
 //  - the real-clock mode (steady_clock, one-shot timers on their own thread) is for runs
@@ -124,7 +124,8 @@ public:
     std::int64_t nowMs() const;
     const std::vector<Record>& records() const;
     std::vector<Record> records(Record::Kind kind) const;
-    // Called for every record as it is made (a trace, for instance).
+    // Called for every record as it is made (a trace, for instance), instead of keeping
+    // it in records(): a run that streams what happens holds none of it, however long.
     void onRecord(std::function<void(const Record&)> listener);
     DisplayMode currentMode() const;
     bool windowTargetAttached() const;

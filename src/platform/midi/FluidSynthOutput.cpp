@@ -1,12 +1,15 @@
 // The embedded synthesiser on FluidSynth, with SDL's audio device pulling frames from it.
 // FluidSynth's API lock (synth.threadsafe-api) serialises the senders and the audio
-// callback, so this unit adds no lock of its own.
+// callback, so this unit adds no lock of its own. Each short message also looks whether
+// the device is still there (an atomic read in SDL).
 #include "platform/midi/FluidSynthOutput.h"
 
+#include <atomic>
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <filesystem>
+#include <iostream>
 
 #include <SDL.h>
 #include <fluidsynth.h>
@@ -29,8 +32,6 @@ constexpr std::array standardSoundFonts = {
 // sequencer's timer are not audibly late, long enough not to starve on a loaded machine.
 constexpr int audioBufferFrames = 512;
 
-constexpr int sustainController = 64;
-constexpr int sostenutoController = 66;
 constexpr std::uint8_t sysexStart = 0xF0;
 constexpr std::uint8_t sysexEnd = 0xF7;
 
@@ -59,6 +60,7 @@ struct FluidSynthOutput::Impl {
     bool audioStarted = false;
     std::string silentBecause;  // meant to be heard, but no audio device opened: why
     SDL_AudioDeviceID device = 0;
+    std::atomic<bool> deviceLost{false};  // it opened, then went away
 
     ~Impl() {
         // The device goes first: closing it waits for a running callback, which reads the
@@ -100,6 +102,14 @@ struct FluidSynthOutput::Impl {
         }
         SDL_PauseAudioDevice(device, 0);
         return true;
+    }
+
+    // A device that goes away (unplugged, its server gone) is stopped by SDL, which goes on
+    // pulling frames and drops them; the synthesiser plays on unheard. Said once.
+    void checkDevice() {
+        if (device == 0 || deviceLost || SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_STOPPED) return;
+        if (!deviceLost.exchange(true))
+            std::cerr << "vesk: the synthesiser's audio device has gone away; the performance goes on without sound\n";
     }
 };
 
@@ -150,6 +160,7 @@ void FluidSynthOutput::startAudioDevice() {
 }
 
 void FluidSynthOutput::sendShort(std::uint32_t message) {
+    impl_->checkDevice();
     const auto status = std::uint8_t(message);
     const auto data1 = std::uint8_t(message >> 8);
     const auto data2 = std::uint8_t(message >> 16);
@@ -188,14 +199,16 @@ void FluidSynthOutput::sendLong(std::span<const std::uint8_t> bytes) {
 
 void FluidSynthOutput::reset() {
     fluid_synth_t* synth = impl_->synth;
-    // All-notes-off leaves notes held by a pedal sounding; lifting the pedals first lets
-    // every note go into its release, as a port's reset does.
+    // As a port's reset: all-notes-off leaves notes held by a pedal sounding, so the pedals
+    // are lifted first; then every note is released and every sound cut, so nothing is left
+    // ringing when the output closes.
     const int channels = fluid_synth_count_midi_channels(synth);
     for (int channel = 0; channel < channels; ++channel) {
         fluid_synth_cc(synth, channel, sustainController, 0);
         fluid_synth_cc(synth, channel, sostenutoController, 0);
     }
     fluid_synth_all_notes_off(synth, -1);
+    fluid_synth_all_sounds_off(synth, -1);
 }
 
 std::size_t FluidSynthOutput::render(std::span<float> left, std::span<float> right) {
@@ -206,9 +219,10 @@ std::size_t FluidSynthOutput::render(std::span<float> left, std::span<float> rig
     return frames;
 }
 
-bool FluidSynthOutput::audible() const { return impl_->device != 0; }
+bool FluidSynthOutput::audible() const { return impl_->device != 0 && !impl_->deviceLost; }
 
 std::string FluidSynthOutput::describe() const {
+    if (impl_->deviceLost) return impl_->soundFontName + ", silent: its audio device went away";
     return impl_->silentBecause.empty()
                ? impl_->soundFontName
                : impl_->soundFontName + ", silent: no audio device (" + impl_->silentBecause + ")";

@@ -41,8 +41,8 @@ public:
     void sendShort(std::uint32_t message) override;
     // A system-exclusive message, with or without its F0 ... F7 frame.
     void sendLong(std::span<const std::uint8_t> bytes) override;
-    // Every sounding note goes into its release, held ones (sustain, sostenuto) included;
-    // programs and other controllers stay as they were.
+    // Every sound stops at once, notes held by a pedal (sustain, sostenuto) included, and
+    // the pedals are up; programs and other controllers stay as they were.
     void reset() override;
 
     // Offline only: renders the next frames into both channels, as many as the shorter
@@ -54,7 +54,8 @@ public:
     // that runs SDL, so the SoundFont can be loaded on another meanwhile.
     void startAudioDevice();
 
-    // True when an audio device is playing the synthesiser.
+    // True when an audio device is playing the synthesiser (not once it went away: that is
+    // noticed at the next short message, and said once on stderr).
     bool audible() const;
     // The SoundFont's file name and, live, whether it can be heard ("TimGM6mb.sf2, silent:
     // no audio device").

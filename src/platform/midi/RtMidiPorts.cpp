@@ -17,15 +17,16 @@
 #include <cxxabi.h>
 
 #include "platform/midi/QuietLibraries.h"
+#include "platform/midi/JackWatch.h"
 
 namespace vesk::platform::midi {
 
 namespace {
 
-constexpr int midiChannels = 16;
-constexpr std::uint8_t sustainController = 64;
-constexpr std::uint8_t sostenutoController = 66;
-constexpr std::uint8_t allNotesOffController = 123;
+// What a reset sends on every channel, in this order: the pedals lifted (notes they hold
+// would go on sounding), every note released, and every sound cut, tails included.
+constexpr int resetControllers[] = {sustainController, sostenutoController, allNotesOffController,
+                                    allSoundOffController};
 constexpr std::uint8_t sysexStart = 0xF0;
 constexpr std::uint8_t sysexEnd = 0xF7;
 
@@ -109,12 +110,19 @@ void sayOnce(RtMidiError::Type, const std::string& text, void* said) {
         std::cerr << "vesk: MIDI port: " << trimmed(text) << "\n";
 }
 
+std::unique_ptr<JackWatch> watchJack(PortApi api, const std::string& clientName, const char* what,
+                                     const char* without) {
+    return api == PortApi::Jack ? JackWatch::open(clientName, what, without) : nullptr;
+}
+
 // Several JACK periods (64 frames at 48 kHz are 1.3 ms).
 constexpr int closeSettleMs = 20;
 
 class PortOutput final : public MidiOutput {
 public:
-    explicit PortOutput(std::unique_ptr<RtMidiOut> port) : port_(std::move(port)) {
+    // `watch`: the JACK server's, on JACK (null on ALSA).
+    PortOutput(std::unique_ptr<RtMidiOut> port, std::unique_ptr<JackWatch> watch)
+        : watch_(std::move(watch)), port_(std::move(port)) {
         port_->setErrorCallback(&sayOnce, &said_);
     }
     // RtMidi's JACK output frees its ring buffer before it closes its JACK client, so a
@@ -146,13 +154,12 @@ public:
     }
 
     void reset() override {
-        // A port has no reset of its own: lift the pedals (notes they hold would go on
-        // sounding) and then release every note, on every channel.
+        // A port has no reset of its own: the channel mode messages do it.
         std::lock_guard lock(mutex_);
-        for (int channel = 0; channel < midiChannels; ++channel) {
-            const auto status = std::uint8_t(0xB0 | channel);
-            for (std::uint8_t controller : {sustainController, sostenutoController, allNotesOffController}) {
-                const std::uint8_t bytes[] = {status, controller, 0};
+        for (int channel = 0; channel < channelCount; ++channel) {
+            const auto status = std::uint8_t(controlChangeStatus | channel);
+            for (int controller : resetControllers) {
+                const std::uint8_t bytes[] = {status, std::uint8_t(controller), 0};
                 send(bytes, sizeof bytes);
             }
         }
@@ -162,6 +169,7 @@ private:
     // Under mutex_: RtMidi's output keeps per-port state (ALSA's encoder, JACK's ring
     // buffer) that two threads must not write at once.
     void send(const std::uint8_t* bytes, std::size_t size) {
+        if (watch_ && watch_->gone()) return;  // nothing would ever take it
         try {
             port_->sendMessage(bytes, size);
         } catch (const std::exception& error) {
@@ -171,6 +179,7 @@ private:
 
     std::atomic<bool> said_{false};
     std::mutex mutex_;
+    std::unique_ptr<JackWatch> watch_;
     std::unique_ptr<RtMidiOut> port_;
 };
 
@@ -187,8 +196,12 @@ public:
 
     RtMidiIn& port() { return *port_; }
 
-    // The port is open: from now on its errors are said, not thrown.
-    void opened() { port_->setErrorCallback(&sayOnce, &said_); }
+    // The port is open: from now on its errors are said, not thrown. On JACK, `watch`
+    // says when the server goes away.
+    void opened(std::unique_ptr<JackWatch> watch) {
+        port_->setErrorCallback(&sayOnce, &said_);
+        watch_ = std::move(watch);
+    }
 
     bool start(MidiInputSink sink) override {
         if (!sink) return false;
@@ -235,6 +248,7 @@ private:
     std::mutex sinkMutex_;
     MidiInputSink sink_;
     bool stopped_ = false;
+    std::unique_ptr<JackWatch> watch_;
     std::unique_ptr<RtMidiIn> port_;
 };
 
@@ -282,7 +296,7 @@ std::unique_ptr<MidiOutput> openPortOutput(std::span<const PortApi> apis, const 
             continue;
         }
         description = std::string(portApiName(api)) + ", port " + names[*index];
-        return std::make_unique<PortOutput>(std::move(port));
+        return std::make_unique<PortOutput>(std::move(port), watchJack(api, clientName, "MIDI output", "sound"));
     }
     description = reasons.empty() ? "no MIDI system to try" : reasons;
     return nullptr;
@@ -317,7 +331,7 @@ std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const st
             addReason(reasons, api, trimmed(error.what()));
             continue;
         }
-        input->opened();
+        input->opened(watchJack(api, clientName, "MIDI input", "live input"));
         description = std::string(portApiName(api)) +
                       (index ? ", port " + names[*index] : ", virtual port " + clientName);
         return input;

@@ -29,6 +29,13 @@ using platform::headless::Record;
 constexpr std::int64_t usPerMs = 1000;
 constexpr double usPerSecond = 1e6;
 
+// A performance that never ends (a file stuck before any note in a way not foreseen)
+// still ends the render, long after any it could have been.
+std::int64_t renderLimitMs(std::int64_t musicUs) {
+    constexpr std::int64_t times = 3, extraUs = 600'000'000;
+    return (LengthEstimate(musicUs).expectedUs(0) * times + extraUs) / usPerMs;
+}
+
 // Every message taken, nothing sounded: a render of pictures alone plays the performance
 // as one with sound does.
 class SilentOutput final : public platform::MidiOutput {
@@ -122,6 +129,7 @@ bool Render::open(std::string& reason) {
 }
 
 void Render::script() {
+    platform_.stopAt(renderLimitMs(checked_.musicUs), 0);
     platform_.answerDialog({{{midi::fileNameControl, job_.file}, {midi::channelControl, std::to_string(job_.channel)}},
                             DialogAnswer::Action::Press, midi::runButton, 0});
     // No answer after that one: the next showing of the dialog ends the run.
@@ -190,13 +198,15 @@ void Render::onRecord(const Record& r) {
                          " the performance showed the box \"" + r.text + "\"");
 }
 
-// A performance that heard no note waits for one for ever; with the file played out and
-// no live input to come, nothing more will happen, so the render ends there. (The next
-// performance ticks before its dialog shows; that showing ends the render anyway.)
+// A performance that heard no note waits for one for ever; with the file played out (or
+// stopped on an event it could not play: no timer left armed) and no live input to come,
+// nothing more will happen, so the render ends there. (The next performance ticks before
+// its dialog shows; that showing ends the render anyway.)
 void Render::tickCompleted(const Vesk& vesk) {
     const std::int64_t now = platform_.timers().nowUs();
     estimate_.tick(now, vesk.state);
-    if (performances_ != 1 || vesk.sequencer.playing() || vesk.state.finaleStarted || now <= lastInputUs_ ||
+    const bool filePlaying = vesk.sequencer.playing() && vesk.sequencer.lastDeadlineUs() > now;
+    if (performances_ != 1 || filePlaying || vesk.state.finaleStarted || now <= lastInputUs_ ||
         vesk.state.flake.segmentCount != flake::seedArmCount || endedAtUs_)
         return;
     endAt(now, 0, "no note came on channel " + std::to_string(job_.channel) +
@@ -211,6 +221,8 @@ int Render::finish(int code) {
         return exitFailed;
     }
     const std::int64_t endUs = endedAtUs_.value_or(platform_.timers().nowUs());
+    if (endUs >= renderLimitMs(checked_.musicUs) * usPerMs)
+        out_ << "vesk: the performance had not ended after " << formatLength(endUs) << "; the render stops there\n";
     if (!endedAtUs_) {
         if (sound_) sound_->renderUntil(endUs);
         captureFrames(endUs);

@@ -58,10 +58,6 @@ bool outWritable(const RenderJob& job, const platform::MediaTarget& target, std:
         reason = "cannot write PNG frames to " + job.out + ": it is not an empty folder";
         return false;
     }
-    if (target.form == platform::MediaTarget::Form::File && fs::is_directory(job.out, error)) {
-        reason = "cannot write " + job.out + ": it is a folder";
-        return false;
-    }
     const auto kind = target.form == platform::MediaTarget::Form::Folder ? platform::PendingKind::Folder
                                                                          : platform::PendingKind::File;
     return platform::PendingFile::create(job.out, kind, reason) != nullptr;

@@ -122,6 +122,9 @@ bool encode(FfmpegState& s, Encoding& e, const AVFrame* frame) {
         const int received = avcodec_receive_packet(e.codec, s.packet);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
         if (received < 0) return fail(s, "cannot encode for", received);
+        // A picture lasts one frame; without saying so the last one of an MP4 has no length
+        // and players drop it.
+        if (s.packet->duration == 0 && e.codec->codec_type == AVMEDIA_TYPE_VIDEO) s.packet->duration = 1;
         av_packet_rescale_ts(s.packet, e.codec->time_base, e.stream->time_base);
         s.packet->stream_index = e.stream->index;
         const int written = av_interleaved_write_frame(s.format, s.packet);

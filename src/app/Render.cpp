@@ -114,18 +114,19 @@ private:
 };
 
 bool Render::open(std::string& reason) {
-    const platform::MediaSpec spec{job_.width, job_.height, checked_.rate, platform::offlineSampleRate};
+    if (checked_.target.keepsSound) {
+        sound_ = platform::openOfflineSound(
+            job_.soundFont, [this] { return platform_.timers().nowUs(); },
+            [this](std::span<const float> left, std::span<const float> right) {
+                // Past the end nothing more is kept: the file ends where its pictures do.
+                return endedAtUs_ || writer_->writeSound(left, right);
+            },
+            reason);
+        if (!sound_) return false;
+    }
+    const platform::MediaSpec spec{job_.width, job_.height, checked_.rate, sound_ ? sound_->sampleRate() : 0};
     writer_ = platform::openMediaWriter(checked_.target, job_.out, spec, reason);
-    if (!writer_) return false;
-    if (!writer_->keepsSound()) return true;
-    sound_ = platform::openOfflineSound(
-        job_.soundFont, [this] { return platform_.timers().nowUs(); },
-        [this](std::span<const float> left, std::span<const float> right) {
-            // Past a stop nothing more is kept: the file ends where its pictures do.
-            return endedAtUs_ || writer_->writeSound(left, right);
-        },
-        reason);
-    return sound_ != nullptr;
+    return writer_ != nullptr;
 }
 
 void Render::script() {

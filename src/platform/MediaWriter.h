@@ -62,6 +62,8 @@ public:
     virtual void addTone(int hz, int ms) = 0;
     // False once the sink refused sound.
     virtual bool sinkOk() const = 0;
+    // Stereo frames a second.
+    virtual int sampleRate() const = 0;
 };
 
 }  // namespace vesk::platform

@@ -37,22 +37,20 @@ std::string knownForms() {
 
 }  // namespace
 
-#if VESK_WITH_VIDEO
-const int offlineSampleRate = midi::synthSampleRate;
-#else
-const int offlineSampleRate = 0;
-#endif
-
 std::optional<MediaTarget> mediaTargetFor(const std::string& path, std::string& reason) {
     if (namesFolder(path))
-        return MediaTarget{MediaTarget::Form::Folder, folderDescription, true, false, true, false, nullptr};
+        return MediaTarget{.form = MediaTarget::Form::Folder, .description = folderDescription,
+                           .keepsPicture = true, .keepsSound = false, .windowSizeOnly = true};
     const std::string extension = fs::path(path).extension().string();
 #if VESK_WITH_VIDEO
     if (const video::VideoFormat* format = video::videoFormatFor(extension)) {
         if (!video::videoFormatAvailable(*format, reason)) return std::nullopt;
-        return MediaTarget{MediaTarget::Form::File, std::string(format->description),
-                           !format->picture.name.empty(), !format->sound.name.empty(), false,
-                           format->evenSize, format};
+        return MediaTarget{.form = MediaTarget::Form::File,
+                           .description = std::string(format->description),
+                           .keepsPicture = !format->picture.name.empty(),
+                           .keepsSound = !format->sound.name.empty(),
+                           .evenSize = format->evenSize,
+                           .format = format};
     }
 #endif
     reason = "cannot write " + path + ": unknown extension " + extension + "; this build writes " +

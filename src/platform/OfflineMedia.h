@@ -34,12 +34,9 @@ std::unique_ptr<MediaWriter> openMediaWriter(const MediaTarget& target, const st
                                              const MediaSpec& spec, std::string& reason);
 
 // The embedded synthesiser on `soundFont` (empty: the one the live program finds),
-// rendering at offlineSampleRate into `sink`; null with the reason.
+// rendering into `sink`; null with the reason.
 std::unique_ptr<OfflineSound> openOfflineSound(const std::string& soundFont,
                                                std::function<std::int64_t()> clockUs,
                                                SoundSink sink, std::string& reason);
-
-// The rate the offline synthesiser renders at; a writer's sound is at this rate.
-extern const int offlineSampleRate;
 
 }  // namespace vesk::platform

@@ -31,6 +31,7 @@ public:
     void renderUntil(std::int64_t timeUs) override;
     void addTone(int hz, int ms) override;
     bool sinkOk() const override { return sinkOk_; }
+    int sampleRate() const override { return synthSampleRate; }
 
     // Frames rendered so far, at synthSampleRate.
     std::int64_t framesRendered() const { return rendered_; }

@@ -80,7 +80,7 @@ const FormatCase formatCases[] = {
     {".wav", {"pcm_s16le"}},
 };
 
-TEST(Render, EachFormatHoldsItsStreamsForThePerformancesLengthAtItsFrameRate) {
+TEST(OfflineRender, EachFormatHoldsItsStreamsForThePerformancesLengthAtItsFrameRate) {
     test::TempFolder folder("render-formats");
     const std::string song = folder / "song.mid";
     test::writeFile(song, test::shortPiece());
@@ -128,7 +128,7 @@ platform::Image headlessFrameAt(const std::vector<Json>& trace, std::int64_t ms)
 // encoder change (a few thin lines' blocks); the ticks either side differ in far more.
 constexpr int differingLevel = 32;
 constexpr double sameShareMax = 0.001, otherShareMin = 0.002;
-TEST(Render, AFrameIsTheWindowAtItsTimeAsTheHeadlessRunsFrameShowsIt) {
+TEST(OfflineRender, AFrameIsTheWindowAtItsTimeAsTheHeadlessRunsFrameShowsIt) {
     test::TempFolder folder("render-frame");
     const std::string song = folder / "song.mid";
     test::writeFile(song, test::shortPiece());
@@ -165,7 +165,7 @@ double firstNoteOnMs(const std::vector<Json>& trace) {
     return -1;
 }
 
-TEST(Render, TheSoundsFirstNoteBeginsWhenTheTraceSaysItWasSent) {
+TEST(OfflineRender, TheSoundsFirstNoteBeginsWhenTheTraceSaysItWasSent) {
     test::TempFolder folder("render-onset");
     const std::string song = folder / "song.mid";
     // One note, at a time on no round number of samples: 1185 ticks of 1041.7 us.
@@ -193,11 +193,12 @@ bool samePictures(const test::DecodedMedia& a, const test::DecodedMedia& b) {
 
 // Decoded pictures and samples are the promise; the files are also the same to the byte
 // (no time of creation, no random ids, encoders on fixed threads).
-TEST(Render, TwoRendersOfTheSameJobAreTheSame) {
+TEST(OfflineRender, TwoRendersOfTheSameJobAreTheSame) {
     test::TempFolder folder("render-twice");
     const std::string song = folder / "song.mid";
     test::writeFile(song, test::shortPiece());
-    for (const std::string extension : {".mp4", ".mkv", ".webm"}) {
+    // MP4's muxer, and Matroska's (WebM's) with the ids it would otherwise draw at random.
+    for (const std::string extension : {".mp4", ".webm"}) {
         SCOPED_TRACE(extension);
         const std::string first = folder / ("first" + extension), second = folder / ("second" + extension);
         ASSERT_EQ(render(jobFor(first, song)), 0);
@@ -238,7 +239,7 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
-TEST(Render, AWriteErrorStopsWithOneAndLeavesNothing) {
+TEST(OfflineRender, AWriteErrorStopsWithOneAndLeavesNothing) {
     test::TempFolder folder("render-full");
     const std::string song = folder / "song.mid";
     test::writeFile(song, test::shortPiece());
@@ -248,7 +249,7 @@ TEST(Render, AWriteErrorStopsWithOneAndLeavesNothing) {
         if (name == "frames") job.width = platform::windowSize.width, job.height = platform::windowSize.height;
         std::string said;
         {
-            const FileSizeLimit full(64 * 1024);
+            const FileSizeLimit full(4096);
             EXPECT_EQ(render(job, &said), exitFailed);
         }
         EXPECT_NE(said.find("nothing was left at " + job.out), std::string::npos) << said;
@@ -277,7 +278,7 @@ const RefusedCase refusedCases[] = {
     {"no such file", [](RenderJob& j, const std::string& f) { j.file = f + "/none.mid"; }, "no such file"},
 };
 
-TEST(Render, BadOutSizeOrRateIsRefusedWithTwoBeforeAnyWork) {
+TEST(OfflineRender, BadOutSizeOrRateIsRefusedWithTwoBeforeAnyWork) {
     test::TempFolder folder("render-refused");
     const std::string song = folder / "song.mid";
     test::writeFile(song, test::shortPiece());
@@ -308,7 +309,7 @@ private:
     }
 };
 
-TEST(Render, AStopRequestFinishesTheFileUpToThatMoment) {
+TEST(OfflineRender, AStopRequestFinishesTheFileUpToThatMoment) {
     test::TempFolder folder("render-stop");
     const std::string song = folder / "song.mid";
     test::writeFile(song, test::shortPiece());
@@ -328,7 +329,7 @@ TEST(Render, AStopRequestFinishesTheFileUpToThatMoment) {
 // Listening to a channel that plays nothing, or to a file that stops on an event it
 // cannot play before any note, the flake never grows and no finale comes: the render ends
 // with the file rather than waiting for ever.
-TEST(Render, APerformanceThatHearsNoNoteEndsWithTheFile) {
+TEST(OfflineRender, APerformanceThatHearsNoNoteEndsWithTheFile) {
     test::TempFolder folder("render-silent");
     const std::string song = folder / "song.mid", broken = folder / "broken.mid";
     test::writeFile(song, test::shortPiece());  // its notes are on channel 2

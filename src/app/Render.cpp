@@ -14,6 +14,7 @@
 #include "app/VeskWindow.h"
 #include "flake/FlakeState.h"
 #include "flake/Random.h"
+#include "platform/BackgroundWriter.h"
 #include "midi/SmfLoading.h"
 #include "platform/headless/HeadlessPlatform.h"
 
@@ -125,8 +126,11 @@ bool Render::open(std::string& reason) {
         if (!sound_) return false;
     }
     const platform::MediaSpec spec{job_.width, job_.height, checked_.rate, sound_ ? sound_->sampleRate() : 0};
-    writer_ = platform::openMediaWriter(checked_.target, job_.out, spec, reason);
-    return writer_ != nullptr;
+    auto writer = platform::openMediaWriter(checked_.target, job_.out, spec, reason);
+    if (!writer) return false;
+    // Converting and encoding beside the performance and the synthesiser: two cores' work.
+    writer_ = std::make_unique<platform::BackgroundWriter>(std::move(writer));
+    return true;
 }
 
 void Render::script() {
@@ -178,7 +182,7 @@ void Render::captureFrames(std::int64_t untilUs) {
         // The surface's own record of change, taken only when a frame is due to see it.
         const FrameChange change = first && window.takeChanged() ? FrameChange::Changed : FrameChange::Same;
         first = false;
-        if (!writer_->writeFrame(window, change)) {
+        if (!writer_->writeFrame({window.pixels().data(), window.width(), window.height()}, change)) {
             failure_ = writer_->error();
             return;
         }

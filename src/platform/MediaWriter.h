@@ -10,7 +10,6 @@
 #include <string>
 
 #include "platform/MidiOutput.h"
-#include "platform/Surface.h"
 
 namespace vesk::platform {
 
@@ -26,6 +25,12 @@ struct MediaSpec {
     int sampleRate = 0;  // stereo sound at this many frames a second
 };
 
+// A picture as the window holds it: 0xFFRRGGBB words, row after row, owned by the caller.
+struct FramePixels {
+    const std::uint32_t* pixels = nullptr;
+    int width = 0, height = 0;
+};
+
 enum class FrameChange {
     Changed,  // the window changed since the last frame
     Same,     // the same picture as the last frame: written again at next to no cost
@@ -39,7 +44,7 @@ public:
     virtual bool keepsPicture() const = 0;
     virtual bool keepsSound() const = 0;
     // The next frame, which shows `window` (scaled to the spec's size). False on an error.
-    virtual bool writeFrame(const Surface& window, FrameChange change) = 0;
+    virtual bool writeFrame(const FramePixels& window, FrameChange change) = 0;
     // The next stretch of sound, both channels as long. False on an error.
     virtual bool writeSound(std::span<const float> left, std::span<const float> right) = 0;
     // Writes what is left and puts the file under its name. False on an error (the file

@@ -23,15 +23,16 @@ public:
 
     bool keepsPicture() const override { return true; }
     bool keepsSound() const override { return false; }
-    bool writeFrame(const Surface& window, FrameChange change) override {
+    bool writeFrame(const FramePixels& window, FrameChange change) override {
         if (!error_.empty()) return false;
         const std::string path = framePngPath(folder_->tempPath(), ++frames_);
         if (change == FrameChange::Same && frames_ > 1 && linkLast(path)) return true;
-        if (window.width() != spec_.width || window.height() != spec_.height) {
+        if (window.width != spec_.width || window.height != spec_.height) {
             error_ = "PNG frames of " + folder_->path() + " are the window's own size";
             return false;
         }
-        const std::string failed = writePng(path, Image{window.width(), window.height(), window.pixels()});
+        const std::vector<std::uint32_t> pixels(window.pixels, window.pixels + std::size_t(window.width) * std::size_t(window.height));
+        const std::string failed = writePng(path, Image{window.width, window.height, pixels});
         if (!failed.empty()) error_ = "cannot write the frames of " + folder_->path() + ": " + failed;
         return failed.empty();
     }

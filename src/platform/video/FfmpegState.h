@@ -67,7 +67,7 @@ bool encode(FfmpegState& s, Encoding& e, const AVFrame* frame);
 
 // The picture's stream: open, one frame, and the end.
 bool openPicture(FfmpegState& s, const VideoFormat& format);
-bool writePicture(FfmpegState& s, const Surface& window, FrameChange change);
+bool writePicture(FfmpegState& s, const FramePixels& window, FrameChange change);
 
 // The sound's stream: open, a stretch of stereo sound, and what is left at the end.
 bool openSound(FfmpegState& s, const VideoFormat& format);

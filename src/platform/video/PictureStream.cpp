@@ -26,30 +26,30 @@ void tagColours(AVCodecContext* c) {
     c->color_trc = AVCOL_TRC_BT709;
 }
 
-bool makeScaler(FfmpegState& s, const Surface& window) {
+bool makeScaler(FfmpegState& s, const FramePixels& window) {
     const AVCodecContext* c = s.picture.codec;
-    s.scaler = sws_getCachedContext(s.scaler, window.width(), window.height(), windowPixels,
+    s.scaler = sws_getCachedContext(s.scaler, window.width, window.height, windowPixels,
                                     c->width, c->height, encoderPixels, SWS_BILINEAR,
                                     nullptr, nullptr, nullptr);
     if (!s.scaler) return fail(s, "cannot convert the window's pixels for");
     sws_setColorspaceDetails(s.scaler, sws_getCoefficients(SWS_CS_DEFAULT), fullRange,
                              sws_getCoefficients(SWS_CS_ITU709), limitedRange, noBrightness,
                              unitContrast, unitSaturation);
-    s.sourceWidth = window.width();
-    s.sourceHeight = window.height();
+    s.sourceWidth = window.width;
+    s.sourceHeight = window.height;
     return true;
 }
 
-bool convert(FfmpegState& s, const Surface& window) {
-    if (!s.scaler || window.width() != s.sourceWidth || window.height() != s.sourceHeight)
+bool convert(FfmpegState& s, const FramePixels& window) {
+    if (!s.scaler || window.width != s.sourceWidth || window.height != s.sourceHeight)
         if (!makeScaler(s, window)) return false;
     AVFrame* frame = s.picture.frame;
     // The encoder may still hold the last frame's pixels.
     const int writable = av_frame_make_writable(frame);
     if (writable < 0) return fail(s, "out of memory for", writable);
-    const auto* pixels = reinterpret_cast<const std::uint8_t*>(window.pixels().data());
-    const int stride = window.width() * bytesPerWindowPixel;
-    sws_scale(s.scaler, &pixels, &stride, 0, window.height(), frame->data, frame->linesize);
+    const auto* pixels = reinterpret_cast<const std::uint8_t*>(window.pixels);
+    const int stride = window.width * bytesPerWindowPixel;
+    sws_scale(s.scaler, &pixels, &stride, 0, window.height, frame->data, frame->linesize);
     return true;
 }
 
@@ -77,7 +77,7 @@ bool openPicture(FfmpegState& s, const VideoFormat& format) {
     return allocated >= 0 || fail(s, "out of memory for", allocated);
 }
 
-bool writePicture(FfmpegState& s, const Surface& window, FrameChange change) {
+bool writePicture(FfmpegState& s, const FramePixels& window, FrameChange change) {
     // An unchanged window is the picture already converted: only the encoder sees it again.
     if ((change == FrameChange::Changed || !s.scaler) && !convert(s, window)) return false;
     s.picture.frame->pts = s.picture.nextPts++;

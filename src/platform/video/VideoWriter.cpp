@@ -50,7 +50,7 @@ public:
 
     bool keepsPicture() const override { return s.picture.open(); }
     bool keepsSound() const override { return s.sound.open(); }
-    bool writeFrame(const Surface& window, FrameChange change) override {
+    bool writeFrame(const FramePixels& window, FrameChange change) override {
         return s.error.empty() && keepsPicture() && writePicture(s, window, change);
     }
     bool writeSound(std::span<const float> left, std::span<const float> right) override {

@@ -1,9 +1,10 @@
 // The offline render of the demo piece (channel 2, seed 1) from start to finished file: the
 // whole job to MP4 at 1024x768 and 30 fps, and the sound alone to WAV. Each runs in a
-// process of its own, so its peak memory is its own; prints the performance's length, the
-// wall time, their ratio and the peak resident memory, and the file's size. It measures,
-// it never fails. Usage: vesk_bench_render [folder for the files (default: /tmp)] [mp4|wav]
-// (one job alone, for a profiler)
+// process of its own, so its peak memory is its own; prints the render's own closing line
+// (length, wall time, speed against real time), the processor time (both cores: less
+// spoilt by a busy machine than the wall time), the peak resident memory and the file's
+// size. It measures, it never fails.
+// Usage: vesk_bench_render [folder for the files (default: /tmp)] [mp4|wav: one job alone]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>

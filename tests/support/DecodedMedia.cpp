@@ -69,11 +69,12 @@ void appendSound(const AVFrame* f, DecodedMedia& media) {
     swr_free(&swr);
 }
 
-void receive(Resources& r, AVCodecContext* c, DecodedMedia& media) {
+void receive(Resources& r, AVCodecContext* c, const AVStream* stream, DecodedMedia& media) {
     while (avcodec_receive_frame(c, r.frame) >= 0) {
         if (c->codec_type == AVMEDIA_TYPE_VIDEO) {
             media.pixelFormat = av_get_pix_fmt_name(AVPixelFormat(r.frame->format));
             media.frames.push_back(toImage(r, r.frame));
+            media.frameSeconds.push_back(double(r.frame->best_effort_timestamp) * av_q2d(stream->time_base));
         } else {
             media.sampleRate = r.frame->sample_rate;
             appendSound(r.frame, media);
@@ -111,15 +112,24 @@ std::optional<DecodedMedia> decodeMedia(const std::string& path, std::string& er
     media.durationSeconds = double(r.format->duration) / AV_TIME_BASE;
     if (!openDecoders(r, media, error)) return std::nullopt;
     while (av_read_frame(r.format, r.packet) >= 0) {
-        AVCodecContext* c = r.decoders[std::size_t(r.packet->stream_index)].codec;
-        if (avcodec_send_packet(c, r.packet) >= 0) receive(r, c, media);
+        const auto index = std::size_t(r.packet->stream_index);
+        AVCodecContext* c = r.decoders[index].codec;
+        if (avcodec_send_packet(c, r.packet) >= 0) receive(r, c, r.format->streams[index], media);
         av_packet_unref(r.packet);
     }
-    for (Decoder& d : r.decoders) {
-        avcodec_send_packet(d.codec, nullptr);
-        receive(r, d.codec, media);
+    for (std::size_t i = 0; i < r.decoders.size(); ++i) {
+        avcodec_send_packet(r.decoders[i].codec, nullptr);
+        receive(r, r.decoders[i].codec, r.format->streams[i], media);
     }
     return media;
+}
+
+const platform::Image* frameShownAt(const DecodedMedia& media, double seconds) {
+    constexpr double sameTime = 1e-4;
+    const platform::Image* shown = nullptr;
+    for (std::size_t i = 0; i < media.frames.size(); ++i)
+        if (media.frameSeconds[i] - media.frameSeconds.front() <= seconds + sameTime) shown = &media.frames[i];
+    return shown;
 }
 
 double differingBlockShare(const platform::Image& a, const platform::Image& b, int threshold) {

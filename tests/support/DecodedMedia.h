@@ -18,11 +18,17 @@ struct DecodedMedia {
     double durationSeconds = 0;        // the container's
     int sampleRate = 0;
     std::vector<platform::Image> frames;
+    std::vector<double> frameSeconds;  // each frame's time
     std::vector<std::vector<float>> channels;  // the sound, one vector per channel
 };
 
 // None with the reason when the file cannot be opened or decoded.
 std::optional<DecodedMedia> decodeMedia(const std::string& path, std::string& error);
+
+// The frame a player shows `seconds` after the first frame (the performance's time, where
+// the container starts the pictures after the sound's encoder delay): the last one that
+// starts by then; null without frames.
+const platform::Image* frameShownAt(const DecodedMedia& media, double seconds);
 
 // The share of 2x2 blocks whose mean colours differ by more than `threshold` in some
 // channel; 1 when the sizes differ. Blocks, because yuv420p keeps one colour per block:

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,6 +50,11 @@ struct FfmpegState {
     Encoding picture;
     SwsContext* scaler = nullptr;
     int sourceWidth = 0, sourceHeight = 0;  // what the scaler was made for
+    // The last picture converted waits in picture.frame until the next change says how
+    // many frames it lasts; picture.nextPts counts the frames given so far.
+    bool pictureHeld = false;
+    std::int64_t heldFrame = 0;
+    std::map<std::int64_t, std::int64_t> framesLasted;  // by pts, until the packet comes out
 
     Encoding sound;
     SwrContext* resampler = nullptr;
@@ -68,6 +74,7 @@ bool encode(FfmpegState& s, Encoding& e, const AVFrame* frame);
 // The picture's stream: open, one frame, and the end.
 bool openPicture(FfmpegState& s, const VideoFormat& format);
 bool writePicture(FfmpegState& s, const FramePixels& window, FrameChange change);
+bool flushPicture(FfmpegState& s);
 
 // The sound's stream: open, a stretch of stereo sound, and what is left at the end.
 bool openSound(FfmpegState& s, const VideoFormat& format);

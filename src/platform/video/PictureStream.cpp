@@ -1,6 +1,8 @@
 // The picture's stream: the window's 32-bit pixels converted (and scaled, when the file's
 // size is another) to the encoder's yuv420p by swscale, BT.709 limited range, which is
-// what players assume for a picture of this size when a file does not say.
+// what players assume for a picture of this size when a file does not say. Frames last as
+// long as the window did not change: an encoder charges an unchanged frame nearly as much
+// as a new one, so a picture is encoded once, with its length, when the next one comes.
 #include "platform/video/FfmpegState.h"
 
 extern "C" {
@@ -53,6 +55,14 @@ bool convert(FfmpegState& s, const FramePixels& window) {
     return true;
 }
 
+// The held picture, from its frame until the present one.
+bool encodeHeld(FfmpegState& s) {
+    s.picture.frame->pts = s.heldFrame;
+    s.framesLasted[s.heldFrame] = s.picture.nextPts - s.heldFrame;
+    s.pictureHeld = false;
+    return encode(s, s.picture, s.picture.frame);
+}
+
 }  // namespace
 
 bool openPicture(FfmpegState& s, const VideoFormat& format) {
@@ -78,10 +88,22 @@ bool openPicture(FfmpegState& s, const VideoFormat& format) {
 }
 
 bool writePicture(FfmpegState& s, const FramePixels& window, FrameChange change) {
-    // An unchanged window is the picture already converted: only the encoder sees it again.
-    if ((change == FrameChange::Changed || !s.scaler) && !convert(s, window)) return false;
-    s.picture.frame->pts = s.picture.nextPts++;
-    return encode(s, s.picture, s.picture.frame);
+    // An unchanged window is the picture already converted, lasting a frame longer: no
+    // conversion, and nothing for the encoder either.
+    if (change == FrameChange::Same && s.pictureHeld) {
+        ++s.picture.nextPts;
+        return true;
+    }
+    if (s.pictureHeld && !encodeHeld(s)) return false;
+    if (!convert(s, window)) return false;
+    s.pictureHeld = true;
+    s.heldFrame = s.picture.nextPts++;
+    return true;
+}
+
+bool flushPicture(FfmpegState& s) {
+    if (s.pictureHeld && !encodeHeld(s)) return false;
+    return encode(s, s.picture, nullptr);
 }
 
 }  // namespace vesk::platform::video

@@ -17,9 +17,9 @@ namespace vesk::platform::video {
 namespace {
 
 // x264's fastest preset: about 3 ms a 1024x768 frame on one core, against 6.5 for
-// "veryfast", whose file of the demo piece is 14 MiB instead of 32 (1.6 Mbit/s). A frame
-// that did not change costs x264 nearly as much as one that did, so this is most of a
-// render's time. Two threads, whatever the machine: x264's output depends on the count.
+// "veryfast", whose file of the demo piece is 11 MiB instead of 26 (1.3 Mbit/s). Encoding
+// is most of a render's time. Two threads, whatever the machine: x264's output depends on
+// the count.
 constexpr EncoderChoice h264{"libx264", "preset=ultrafast:crf=23:threads=2"};
 // libvpx's real-time mode at its fastest setting; VP9 is the slow one of the three.
 constexpr EncoderChoice vp9{"libvpx-vp9", "deadline=realtime:cpu-used=8:crf=32:b=0:row-mt=1:threads=2"};

@@ -58,7 +58,7 @@ public:
     }
     bool finish() override {
         if (!s.error.empty()) return false;
-        if (s.picture.open() && !encode(s, s.picture, nullptr)) return false;
+        if (s.picture.open() && !flushPicture(s)) return false;
         if (s.sound.open() && !flushSound(s)) return false;
         const int trailer = av_write_trailer(s.format);
         if (trailer < 0) return fail(s, "cannot finish", trailer);
@@ -122,9 +122,12 @@ bool encode(FfmpegState& s, Encoding& e, const AVFrame* frame) {
         const int received = avcodec_receive_packet(e.codec, s.packet);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
         if (received < 0) return fail(s, "cannot encode for", received);
-        // A picture lasts one frame; without saying so the last one of an MP4 has no length
-        // and players drop it.
-        if (s.packet->duration == 0 && e.codec->codec_type == AVMEDIA_TYPE_VIDEO) s.packet->duration = 1;
+        // A picture lasts until the next (the last one of an MP4 would otherwise have no
+        // length, and players drop it).
+        if (auto lasted = s.framesLasted.find(s.packet->pts); &e == &s.picture && lasted != s.framesLasted.end()) {
+            s.packet->duration = lasted->second;
+            s.framesLasted.erase(lasted);
+        }
         av_packet_rescale_ts(s.packet, e.codec->time_base, e.stream->time_base);
         s.packet->stream_index = e.stream->index;
         const int written = av_interleaved_write_frame(s.format, s.packet);

@@ -3,10 +3,10 @@
 //
 // Implemented: H.264 (yuv420p) or VP9 pictures converted and scaled from the window's
 // pixels by swscale, tagged BT.709 limited range; AAC, Opus or 16-bit PCM sound converted
-// by swresample; a frame that did not change is handed to the encoder again without being
-// converted; no time of creation or library version in the file, so the same run gives
-// the same bytes.
-// Limits: the frame rate is constant; the sound is stereo at the spec's rate.
+// by swresample; a frame that did not change is neither converted nor encoded again: the
+// picture before it lasts a frame longer (frames on the rate's grid, of varying length);
+// no time of creation or library version in the file, so the same run gives the same bytes.
+// Limits: the sound is stereo at the spec's rate.
 #pragma once
 
 #include <memory>

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "midi/SmfLoading.h"
+#include "platform/headless/PngFrames.h"
 
 namespace vesk::app {
 
@@ -13,10 +14,6 @@ namespace {
 
 using platform::headless::Record;
 using Json = nlohmann::ordered_json;
-
-// Frame numbers in six digits, so the files sort in the order they were drawn.
-constexpr char framePattern[] = "/frame-%06d.png";
-constexpr int framePathMax = 32;
 
 // On one line, non-ASCII text as it is (the boxes speak Japanese); bytes that are not
 // UTF-8 (a file name typed on the command line) become U+FFFD rather than bad JSON.
@@ -45,9 +42,7 @@ const char* dialogOutcome(const Record& r) {
 }  // namespace
 
 std::string framePath(const std::string& framesDir, int frame) {
-    char name[framePathMax];
-    std::snprintf(name, sizeof name, framePattern, frame);
-    return framesDir + name;
+    return platform::framePngPath(framesDir, frame);
 }
 
 Trace::Trace(platform::headless::HeadlessPlatform& platform, std::FILE* out, std::string framesDir)

@@ -4,6 +4,10 @@
 
 namespace vesk::platform {
 
+// A tone is a square wave this far either side of silence on a 16-bit scale (about a fifth
+// of full scale), wherever it is made to sound.
+constexpr int beepAmplitude16 = 6000;
+
 class Desktop {
 public:
     virtual ~Desktop() = default;

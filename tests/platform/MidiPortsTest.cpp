@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <numbers>
 #include <optional>
@@ -75,7 +76,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& logPath) {
 class JackServer {
 public:
     // Empty when the server is up; else why not. A server that dies at once (a busy machine,
-    // the last server's shared memory not yet gone) is given two more tries.
+    // the last one's shared memory not yet gone) is given two more tries.
     std::string start() {
         if (std::system("command -v jackd >/dev/null && command -v jack_lsp >/dev/null") != 0) return "not installed";
         std::string why;
@@ -108,13 +109,16 @@ public:
 
 private:
     std::string startOnce() {
-        static int servers = 0;  // a fresh name per server: the last one may still be cleaning up
-        name_ = "vesk-test-" + std::to_string(getpid()) + "-" + std::to_string(++servers);
+        // One name per build's test folder, never a fresh one per server: JACK keeps eight
+        // servers in its registry and reclaims the entry of a server that died without
+        // leaving (the crash test's) only for a server of the same name.
+        const char* dir = std::getenv("VESK_TEST_OUTPUT");
+        name_ = "vesk-test-" + std::to_string(std::hash<std::string>{}(dir ? dir : "") % 100000);
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         // Clients must not start a server of their own with the machine's settings.
         setenv("JACK_NO_START_SERVER", "1", 1);
         std::string log;
-        if (const char* dir = std::getenv("VESK_TEST_OUTPUT")) {
+        if (dir) {
             std::filesystem::create_directories(dir);
             log = std::string(dir) + "/jackd-" + name_ + ".log";
         }

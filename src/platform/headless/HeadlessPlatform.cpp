@@ -74,6 +74,7 @@ struct HeadlessState {
     // What happened.
     std::vector<Record> records;
     std::function<void(const Record&)> listener;
+    std::function<void(std::int64_t)> clockListener;
 };
 
 namespace {
@@ -101,10 +102,16 @@ ScheduleKey schedule(HeadlessState& s, std::int64_t timeUs, Scheduled item) {
     return key;
 }
 
+void moveClock(HeadlessState& s, std::int64_t toUs) {
+    if (toUs <= s.virtualUs) return;
+    if (s.clockListener) s.clockListener(toUs);
+    s.virtualUs = toUs;
+}
+
 bool runNextDue(HeadlessState& s, std::int64_t untilUs) {
     if (s.schedule.empty() || s.schedule.begin()->first.first > untilUs) return false;
+    moveClock(s, s.schedule.begin()->first.first);
     auto node = s.schedule.extract(s.schedule.begin());
-    s.virtualUs = std::max(s.virtualUs, node.key().first);
     if (node.mapped().timer != noTimer) s.pendingTimers.erase(node.mapped().timer);
     node.mapped().action();
     return true;
@@ -121,7 +128,7 @@ void quitIfStopReached(HeadlessState& s, std::int64_t nowUs) {
 void advanceTo(HeadlessState& s, std::int64_t untilUs) {
     while (runNextDue(s, untilUs)) {
     }
-    s.virtualUs = std::max(s.virtualUs, untilUs);
+    moveClock(s, untilUs);
     quitIfStopReached(s, s.virtualUs);
 }
 
@@ -429,6 +436,9 @@ std::vector<Record> HeadlessPlatform::records(Record::Kind kind) const {
 
 void HeadlessPlatform::onRecord(std::function<void(const Record&)> listener) {
     state_->listener = std::move(listener);
+}
+void HeadlessPlatform::onClockMove(std::function<void(std::int64_t)> listener) {
+    state_->clockListener = std::move(listener);
 }
 DisplayMode HeadlessPlatform::currentMode() const { return state_->currentMode; }
 bool HeadlessPlatform::windowTargetAttached() const { return state_->targetAttached; }

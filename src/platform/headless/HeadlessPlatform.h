@@ -11,7 +11,8 @@
 //  - injectable set-up failures: any step of the display and scene set-up can be made to fail;
 //  - records of every box, dialog, display mode, beep, pause and pointer move, with the
 //    virtual millisecond, kept for the caller or handed to a listener as they are made;
-//  - the window as an in-memory surface that can be written to PNG.
+//  - the window as an in-memory surface that can be written to PNG, and a listener told
+//    before the virtual clock moves on, which is how an offline render samples the picture.
 // Limits:
 //  - the real-clock mode (steady_clock, one-shot timers on their own thread) is for runs
 //    in real time; scripted times are then real milliseconds and runs are not reproducible;
@@ -127,6 +128,10 @@ public:
     // Called for every record as it is made (a trace, for instance), instead of keeping
     // it in records(): a run that streams what happens holds none of it, however long.
     void onRecord(std::function<void(const Record&)> listener);
+    // Virtual clock only: called just before the clock moves on to `toUs`, once everything
+    // due until now has run and the window has been painted, so the surface shows now what
+    // the window shows until `toUs`. The listener may post, not schedule.
+    void onClockMove(std::function<void(std::int64_t toUs)> listener);
     DisplayMode currentMode() const;
     bool windowTargetAttached() const;
     int openModals() const;

@@ -21,7 +21,7 @@ constexpr int lowestBeepHz = 37;  // a desktop's tone generator's range
 constexpr int highestBeepHz = 20000;
 constexpr int longestBeepMs = 10000;
 constexpr int mostQueuedBeepMs = 2000;  // beyond this a new tone is dropped, not queued
-constexpr Sint16 beepAmplitude = 6000;  // about a fifth of full scale
+constexpr Sint16 beepAmplitude = Sint16(beepAmplitude16);
 constexpr Uint16 beepBufferSamples = 1024;
 
 // Opened at the first tone; a desktop without sound is said once and then left silent.

@@ -10,7 +10,11 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include "app/GivenFile.h"
+#include "app/MidiFileInput.h"
+#include "app/Render.h"
 #include "app/Trace.h"
 #include "app/VeskWindow.h"
 #include "flake/Random.h"
@@ -76,6 +80,7 @@ bool openOutputs(const Options& o, TraceFile& trace) {
 
 int runProgram(const Options& options) {
     QuitOnSignals signals;  // before any thread starts
+    if (!options.renderOut.empty()) return runRender(options, signals);
     // Every random choice of the run draws from the C library's generator.
     std::srand(options.seed ? *options.seed : unsigned(std::time(nullptr)));
     std::string error;
@@ -121,7 +126,7 @@ int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals)
     if (!platform) {
         // Said where a terminal shows it (there is no window for a box), and not as success.
         std::cerr << "vesk: Could not create window! (" << reason
-                  << "); without a display, 'vesk --headless' runs on virtual time\n";
+                  << "); without a display, 'vesk --render video.mp4 [FILE]' makes a video of it\n";
         return exitFailed;
     }
     flake::CLibraryRandom random;
@@ -130,6 +135,39 @@ int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals)
     const auto quitOnSignals = signals.attach(platform->loop());
     // Said once they are open, with what opening them found.
     return runApplication(vesk, ports.get(), [&ports] { std::cerr << "vesk: " << ports->describe() << "\n"; });
+}
+
+int runRender(const Options& o, QuitOnSignals& signals) {
+    Options given = o;
+    given.demo = o.file.empty();
+    std::string error;
+    const std::optional<midi::SmfChoice> choice = prepareGivenFile(given, std::cerr, error);
+    if (!choice) {
+        std::cerr << "vesk: " << error << "\n";
+        return exitFailed;
+    }
+    RenderJob job;
+    job.out = o.renderOut;
+    job.file = choice->path;
+    job.channel = choice->listenChannel + 1;
+    job.seed = o.seed;
+    job.fps = o.fps.value_or(defaultRenderFps);
+    if (o.renderSize) {
+        job.width = o.renderSize->width;
+        job.height = o.renderSize->height;
+    }
+    if (!o.inputFile.empty()) {
+        const std::optional<TimedMessages> live = readTimedMessages(o.inputFile, error);
+        if (!live) {
+            std::cerr << "vesk: " << error << "\n";
+            return exitFailed;
+        }
+        job.input = live->messages;
+    }
+    job.soundFont = o.midi.soundFont;
+    job.progress = isatty(STDERR_FILENO) ? ProgressDisplay::Terminal : ProgressDisplay::Lines;
+    job.stop = &signals.received();
+    return renderPerformance(job, std::cerr);
 }
 
 }  // namespace vesk::app

@@ -1,11 +1,11 @@
-// The program's modes: a real window with the MIDI devices the driver table finds, or a
-// headless run on virtual time scripted by the options, with its trace and frames. Each
-// returns the program's exit code.
+// The program's modes: a real window with the MIDI devices the driver table finds, a
+// headless run on virtual time scripted by the options, with its trace and frames, or an
+// offline render of one performance. Each returns the program's exit code.
 #pragma once
 
 #include "app/Options.h"
-#include "midi/SmfLoading.h"
 #include "app/QuitOnSignals.h"
+#include "midi/SmfLoading.h"
 
 namespace vesk::app {
 
@@ -17,5 +17,8 @@ int runProgram(const Options& options);
 // random draws and watches the signals.
 int runHeadless(const Options& options, midi::SmfSource& source, QuitOnSignals& signals);
 int runWindow(const Options& options, midi::SmfSource& source, QuitOnSignals& signals);
+// One performance of FILE (the demo piece without one) to --render's OUT; a signal
+// finishes the file up to that moment.
+int runRender(const Options& options, QuitOnSignals& signals);
 
 }  // namespace vesk::app

@@ -17,7 +17,7 @@ namespace {
 using platform::headless::DialogAnswer;
 using platform::headless::DisplayMode;
 
-enum class Mode { Play, Window, Headless, Both, Task };
+enum class Mode { Play, Window, Headless, Render, Both, Task };
 
 struct Group {
     Mode mode;
@@ -29,6 +29,7 @@ constexpr Group groups[] = {
     {Mode::Play, "What to play", "without FILE or --demo, a dialog asks"},
     {Mode::Window, "A real window", "the default"},
     {Mode::Headless, "Headless, on virtual time", ""},
+    {Mode::Render, "Offline render", "on virtual time, faster than the music lasts"},
     {Mode::Both, "Both", ""},
     {Mode::Task, "Instead of a performance", ""},
 };
@@ -48,8 +49,9 @@ struct OptionRow {
     bool positional = false;      // an argument by its place, without a name
 };
 
-// The option that chooses the headless mode; the others of that mode need it.
+// The options that choose the headless mode and the render; the others of each mode need it.
 constexpr std::string_view headlessSwitch = "--headless";
+constexpr std::string_view renderSwitch = "--render";
 
 // The options that need a FILE to play (or the demo piece).
 constexpr std::string_view channelOption = "--channel";
@@ -182,6 +184,28 @@ bool readConvert(Options& o, const std::string& text) {
     return true;
 }
 
+// Frames a second a video can be made at: a slide show to twice a fast monitor's rate.
+constexpr double fpsMin = 1.0;
+constexpr double fpsMax = 240.0;
+
+bool readFps(Options& o, const std::string& text) {
+    double fps = 0;
+    if (!parseNumber(text, fps) || !(fps >= fpsMin && fps <= fpsMax)) return false;
+    o.fps = fps;
+    return true;
+}
+
+// WIDTHxHEIGHT; whether the output's form takes it is the render's own check.
+bool readSize(Options& o, const std::string& text) {
+    const std::size_t x = text.find(modeSeparator);
+    platform::Size size;
+    if (x == std::string::npos || !parseNumber(std::string_view(text).substr(0, x), size.width) ||
+        !parseNumber(std::string_view(text).substr(x + 1), size.height) || size.width <= 0 || size.height <= 0)
+        return false;
+    o.renderSize = size;
+    return true;
+}
+
 bool readClock(Options& o, const std::string& text) {
     if (text != "real" && text != "virtual") return false;
     o.realClock = text == "real";
@@ -267,11 +291,29 @@ std::vector<OptionRow> headlessAndTaskRows() {
     };
 }
 
+// The offline render's options.
+std::vector<OptionRow> renderRows() {
+    return {
+        {renderSwitch, "OUT", Mode::Render,
+         "one performance of FILE (the demo piece without one), to its end,\n"
+         "written to OUT: .mp4 (H.264 and AAC), .mkv, .webm (VP9 and Opus),\n"
+         ".wav (the sound alone) or a folder (PNG frames)",
+         [](Options& o, const std::string& v) { o.renderOut = v; return !v.empty(); }, "a file or folder name"},
+        {"--fps", "F", Mode::Render, "frames a second (default 30)", readFps, "a number from 1 to 240"},
+        {"--size", "WxH", Mode::Render,
+         "the picture's size (default " + sizeText(platform::windowSize) + "; others scale it)", readSize,
+         "WIDTHxHEIGHT, e.g. 1280x960"},
+        {"--input-file", "LIVE.mid", Mode::Render, "live input from a MIDI file, as if played on a keyboard",
+         [](Options& o, const std::string& v) { o.inputFile = v; return !v.empty(); }, "a MIDI file's name"},
+    };
+}
+
 // The table, in the order the usage text lists each group's options.
 const std::vector<OptionRow>& optionTable() {
     static const std::vector<OptionRow> rows = [] {
         std::vector<OptionRow> all = playAndWindowRows();
         for (OptionRow& row : headlessAndTaskRows()) all.push_back(std::move(row));
+        for (OptionRow& row : renderRows()) all.push_back(std::move(row));
         return all;
     }();
     return rows;
@@ -349,13 +391,18 @@ std::string listText(const std::vector<std::string_view>& names) {
     return text;
 }
 
-bool needsHeadless(const OptionRow& row) { return row.mode == Mode::Headless && row.name != headlessSwitch; }
+// The option a mode's other options need: --headless or --render; empty for the others.
+std::string_view switchOf(Mode mode) {
+    return mode == Mode::Headless ? headlessSwitch : mode == Mode::Render ? renderSwitch : std::string_view{};
+}
 
-std::string needHeadlessText() {
+bool needsSwitch(const OptionRow& row) { return !switchOf(row.mode).empty() && row.name != switchOf(row.mode); }
+
+std::string needSwitchText(Mode mode) {
     std::vector<std::string_view> names;
     for (const OptionRow& row : optionTable())
-        if (needsHeadless(row)) names.push_back(row.name);
-    return listText(names) + " need " + std::string(headlessSwitch);
+        if (row.mode == mode && needsSwitch(row)) names.push_back(row.name);
+    return listText(names) + " need " + std::string(switchOf(mode));
 }
 
 std::string usageLine(const OptionRow& row) {
@@ -375,14 +422,23 @@ std::string leftOverText(const std::string& argument) {
 // The options given together that do not go together; empty when they all do.
 std::string combinationError(const std::vector<OptionRow>& rows, const std::vector<CLI::Option*>& given,
                              const Options& o) {
-    bool headlessOnly = false, channel = false;
+    bool headlessOnly = false, renderOnly = false, channel = false;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        headlessOnly |= needsHeadless(rows[i]) && given[i]->count() > 0;
-        channel |= rows[i].name == channelOption && given[i]->count() > 0;
+        const bool isGiven = given[i]->count() > 0;
+        headlessOnly |= isGiven && needsSwitch(rows[i]) && rows[i].mode == Mode::Headless;
+        renderOnly |= isGiven && needsSwitch(rows[i]) && rows[i].mode == Mode::Render;
+        channel |= isGiven && rows[i].name == channelOption;
     }
-    if (headlessOnly && !o.headless) return needHeadlessText();
-    if (channel && o.file.empty() && !o.demo)
+    const bool render = !o.renderOut.empty();
+    if (headlessOnly && !o.headless) return needSwitchText(Mode::Headless);
+    if (renderOnly && !render) return needSwitchText(Mode::Render);
+    if (render && o.headless)
+        return std::string(renderSwitch) + " runs on virtual time of its own, without " + std::string(headlessSwitch);
+    // A render without a file performs the demo piece.
+    if (channel && o.file.empty() && !o.demo && !render)
         return std::string(channelOption) + " needs a " + std::string(fileArgument) + " or --demo";
+    if (render && (o.listPorts || !o.convert.empty()))
+        return std::string(renderSwitch) + " is not made with " + (o.listPorts ? "--list-ports" : "--convert");
     if (!o.file.empty() && (o.listPorts || !o.convert.empty()))
         return std::string(fileArgument) + " '" + o.file + "' is not played with " +
                (o.listPorts ? "--list-ports" : "--convert");

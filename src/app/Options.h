@@ -1,6 +1,7 @@
 // The command line: what to play (a file, at once, or the dialog), in a real window (the
-// default) or a headless run on virtual time with scripted dialog answers and MIDI input,
-// a trace and frames; or a task instead (list the ports, convert a file). Each option is
+// default), a headless run on virtual time with scripted dialog answers and MIDI input,
+// a trace and frames, or an offline render to a video; or a task instead (list the ports,
+// convert a file). Each option is
 // one row of a table (its name, value, help, group and mode); the usage text and the
 // checks follow from it.
 #pragma once
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Display.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/midi/MidiDrivers.h"
 
@@ -41,6 +43,11 @@ struct Options {
     std::set<platform::headless::DisplayMode> modes;  // empty: all
     std::optional<unsigned> seed;
     platform::midi::MidiOptions midi;
+    // An offline render instead of a live run: OUT, and how it is made.
+    std::string renderOut;
+    std::optional<double> fps;
+    std::optional<platform::Size> renderSize;
+    std::string inputFile;  // live input read from a MIDI file
 };
 
 // The program's exit codes besides the run's own.

@@ -82,6 +82,7 @@ void QuitOnSignals::onSignal(int signalNumber) {
     }
     std::fprintf(stderr, "vesk: %s: ending\n", signalName(signalNumber));
     exitCode_ = code;
+    received_ = signalNumber;
     if (loop_) loop_->postQuit(code);
 }
 

@@ -5,6 +5,7 @@
 // and a thread of our own reads them from a signalfd: nothing runs in a signal handler.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <mutex>
 #include <thread>
@@ -41,6 +42,10 @@ public:
     };
     [[nodiscard]] Attachment attach(platform::MessageLoop& loop);
 
+    // The first signal's number, 0 while none has come: what a run without a message loop
+    // (a render) watches to stop.
+    const std::atomic<int>& received() const { return received_; }
+
 private:
     void watch();
     void onSignal(int signalNumber);
@@ -54,6 +59,7 @@ private:
     std::mutex mutex_;  // guards loop_ and exitCode_
     platform::MessageLoop* loop_ = nullptr;
     int exitCode_ = 0;  // of the first signal; 0 while none has come
+    std::atomic<int> received_{0};
     std::thread thread_;  // last: started once everything above exists
 };
 

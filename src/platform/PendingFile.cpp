@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vesk::platform {
@@ -14,6 +15,15 @@ namespace vesk::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What a file or folder made the ordinary way gets: mkstemp and mkdtemp make theirs for
+// their owner alone, which a finished video must not keep.
+mode_t ordinaryMode(PendingKind kind) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t full = kind == PendingKind::Folder ? 0777 : 0666;
+    return full & ~mask;
+}
 
 // "dir/.name.XXXXXX": what mkstemp and mkdtemp fill in.
 std::vector<char> tempTemplate(const fs::path& path) {
@@ -46,6 +56,7 @@ std::unique_ptr<PendingFile> PendingFile::create(const std::string& path, Pendin
         reason = "cannot write " + path + ": " + std::strerror(errno);
         return nullptr;
     }
+    ::chmod(name.data(), ordinaryMode(kind));
     return std::unique_ptr<PendingFile>(new PendingFile(path, name.data(), kind));
 }
 

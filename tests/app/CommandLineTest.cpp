@@ -54,6 +54,10 @@ void expectSame(const Options& actual, const Options& expected) {
     EXPECT_EQ(actual.untilSeconds, expected.untilSeconds);
     EXPECT_EQ(actual.trace, expected.trace);
     EXPECT_EQ(actual.framesDir, expected.framesDir);
+    EXPECT_EQ(actual.renderOut, expected.renderOut);
+    EXPECT_EQ(actual.fps, expected.fps);
+    EXPECT_EQ(actual.renderSize, expected.renderSize);
+    EXPECT_EQ(actual.inputFile, expected.inputFile);
     EXPECT_EQ(actual.modes, expected.modes);
     EXPECT_EQ(actual.seed, expected.seed);
     EXPECT_EQ(actual.midi.output, expected.midi.output);
@@ -142,6 +146,15 @@ const GoodCase goodCases[] = {
          o.modes = {{800, 600, 16}, {640, 480, 8}, {320, 200, 8}};
          o.untilSeconds = 0.0;
      }},
+    // A render without FILE performs the demo piece, so its channel may be chosen.
+    {{"--render", "out.mp4", "--channel", "3", "--fps", "59.94", "--size", "640x480", "--input-file", "k.mid"},
+     [](Options& o) {
+         o.renderOut = "out.mp4";
+         o.listenChannel = 2;
+         o.fps = 59.94;
+         o.renderSize = platform::Size{640, 480};
+         o.inputFile = "k.mid";
+     }},
     {{"--headless", "--until=3", "--seed=0"}, [](Options& o) {
          o.headless = true;
          o.untilSeconds = 3.0;
@@ -214,6 +227,15 @@ const BadCase badCases[] = {
     {{"--modes", "640x480x8"}, "--modes", needHeadless},
     {{"--clock", "virtual"}, "--clock", needHeadless},
     {{"--help", "--clock", "real"}, "--clock", needHeadless},
+    {{"--fps", "30"}, "--fps", "need --render"},
+    {{"--size", "640x480"}, "--size", "need --render"},
+    {{"--input-file", "k.mid"}, "--input-file", "need --render"},
+    {{"--render", "o.mp4", "--fps", "0"}, "--fps", "not '0'"},
+    {{"--render", "o.mp4", "--fps", "nan"}, "--fps", "not 'nan'"},
+    {{"--render", "o.mp4", "--size", "640x"}, "--size", "not '640x'"},
+    {{"--render", "o.mp4", "--size", "0x480"}, "--size", "not '0x480'"},
+    {{"--render", "o.mp4", "--headless"}, "--render", "without --headless"},
+    {{"--render", "o.mp4", "--list-ports"}, "--render", "not made with --list-ports"},
 };
 
 TEST(CommandLine, BadFormsAreRefusedWithOneLineNamingTheOption) {

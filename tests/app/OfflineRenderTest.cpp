@@ -3,6 +3,8 @@
 // the performance the render claims to show and sound.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -93,6 +95,10 @@ TEST(OfflineRender, EachFormatHoldsItsStreamsForThePerformancesLengthAtItsFrameR
         SCOPED_TRACE(c.extension);
         const std::string out = folder / ("render" + c.extension);
         ASSERT_EQ(render(jobFor(out, song)), 0);
+        // Readable as any file the user makes, not kept private as its temporary name was.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(fs::status(out).permissions(), fs::perms(0666 & ~mask));
         const test::DecodedMedia media = decoded(out);
         EXPECT_EQ(media.streams, c.streams);
         EXPECT_NEAR(media.durationSeconds, length, 1.0 / fps);

@@ -1,14 +1,16 @@
 // SIGINT and SIGTERM sent to a real vesk process in the middle of a performance: the run
 // ends through its message loop with the shell's exit code, the trace ends with its exit
-// line, and nothing is left sounding.
+// line, and nothing is left sounding; a render in progress keeps what it made so far.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -119,6 +121,44 @@ TEST(Signals, EndTheRunThroughItsLoopWithTheShellsExitCodeAndNothingLeftSounding
         EXPECT_EQ(leftSounding(lines), std::set<std::string>{});
         EXPECT_TRUE(traceHas(trace, [](const Json& l) { return l.value("ev", "") == "midi_reset"; }));
     }
+}
+
+// Starts the program with `args`, its standard error going to `errors`.
+pid_t spawnVesk(const std::vector<std::string>& args, const std::string& errors) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return result == 0 ? pid : -1;
+}
+
+TEST(Signals, StopARenderWithTheFramesMadeSoFarUnderItsName) {
+    test::SmfBuilder smf(480);
+    for (int beat = 0; beat < 120; ++beat) smf.event(beat ? 480 : 0, {0x91, std::uint8_t(60 + beat % 12), 90});
+    test::TempFolder folder("render-signal");
+    const std::string song = folder / "song.mid", frames = folder / "frames", errors = folder / "errors.txt";
+    test::writeFile(song, smf.endOfTrack().bytes());
+    const pid_t pid = spawnVesk({VESK_PROGRAM, "--render", frames, song, "--seed", "1"}, errors);
+    ASSERT_GT(pid, 0);
+    // Sent once the render has said its first tenth.
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (test::readFile(errors).find("rendered 10 %") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    kill(pid, SIGTERM);
+
+    const int status = waitForEnd(pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 143) << test::readFile(errors);
+    EXPECT_NE(test::readFile(errors).find("stopped by SIGTERM"), std::string::npos) << test::readFile(errors);
+    ASSERT_TRUE(std::filesystem::is_directory(frames));
+    const auto made = std::distance(std::filesystem::directory_iterator(frames), std::filesystem::directory_iterator{});
+    EXPECT_GT(made, 0);
 }
 
 }  // namespace

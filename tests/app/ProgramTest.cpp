@@ -71,6 +71,10 @@ TEST(Program, TheInstalledTreeFindsItsDemoPieceAndCarriesItsDesktopEntryIconAndM
     for (const std::string& file : {share + "/vesk/demo.mid", share + "/applications/vesk.desktop",
                                     share + "/icons/hicolor/256x256/apps/vesk.png"})
         EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;
+#if VESK_WITH_VIDEO
+    // Loaded only by a render, from beside the program.
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "lib/vesk/vesk-video.so"));
+#endif
     if (hasProgram("help2man")) {
         EXPECT_NE(test::readFile(share + "/man/man1/vesk.1").find("channel"), std::string::npos);
     }

@@ -41,6 +41,9 @@ struct Options {
     std::set<platform::headless::DisplayMode> modes;  // empty: all
     std::optional<unsigned> seed;
     platform::midi::MidiOptions midi;
+    std::vector<std::string> loop;  // files, folders and lists played round and round
+    std::string snapshotDir;        // a PNG of each finale's first picture
+    std::string recordMidi;         // each performance's live input as FILE-NNNN.mid
 };
 
 // The program's exit codes besides the run's own.

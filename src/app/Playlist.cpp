@@ -129,6 +129,7 @@ std::optional<midi::SmfChoice> LoopingSource::next() {
 }
 
 std::string LoopingSource::gaveUpText() const {
+    if (entries_.size() == 1) return "the one file of the loop cannot be played";
     return "none of the " + std::to_string(entries_.size()) + " files of the loop can be played";
 }
 

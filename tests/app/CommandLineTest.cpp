@@ -56,6 +56,9 @@ void expectSame(const Options& actual, const Options& expected) {
     EXPECT_EQ(actual.framesDir, expected.framesDir);
     EXPECT_EQ(actual.modes, expected.modes);
     EXPECT_EQ(actual.seed, expected.seed);
+    EXPECT_EQ(actual.loop, expected.loop);
+    EXPECT_EQ(actual.snapshotDir, expected.snapshotDir);
+    EXPECT_EQ(actual.recordMidi, expected.recordMidi);
     EXPECT_EQ(actual.midi.output, expected.midi.output);
     EXPECT_EQ(actual.midi.input, expected.midi.input);
     EXPECT_EQ(actual.midi.soundFont, expected.midi.soundFont);
@@ -142,6 +145,14 @@ const GoodCase goodCases[] = {
          o.modes = {{800, 600, 16}, {640, 480, 8}, {320, 200, 8}};
          o.untilSeconds = 0.0;
      }},
+    // --loop takes everything up to the next option; the channel is then the list's own.
+    {{"--loop", "a.mid", "songs/", "l.m3u", "--channel", "3", "--snapshot", "s", "--record-midi", "t.mid"},
+     [](Options& o) {
+         o.loop = {"a.mid", "songs/", "l.m3u"};
+         o.listenChannel = 2;
+         o.snapshotDir = "s";
+         o.recordMidi = "t.mid";
+     }},
     {{"--headless", "--until=3", "--seed=0"}, [](Options& o) {
          o.headless = true;
          o.untilSeconds = 3.0;
@@ -181,6 +192,10 @@ const BadCase badCases[] = {
     {{"--convert", "in.mid", "-"}, "--convert", "not '-'"},
     {{"song.mid", "--convert", "in.mid", "out.mid"}, "'song.mid'", "not played with --convert"},
     {{"song.mid", "--list-ports"}, "'song.mid'", "not played with --list-ports"},
+    {{"song.mid", "--loop", "a.mid"}, "'song.mid'", "not played with --loop"},
+    {{"--demo", "--loop", "a.mid"}, "--demo", "not played with --loop"},
+    {{"--loop", "--headless"}, "--loop", "not '--headless'"},
+    {{"--record-midi", "--headless"}, "--record-midi", "not '--headless'"},
     {{"--answer"}, "--answer", "needs a value"},
     {{"--headless", "--until"}, "--until", "needs a value"},
     {{"--headless", "--trace="}, "--trace", "needs a value"},

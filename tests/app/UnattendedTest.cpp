@@ -191,6 +191,28 @@ TEST(Unattended, TwentyOneLoopedPerformancesHoldNoMoreMemoryAtTheEndAndShowNoBox
     EXPECT_NE(log.str().find("(\"Buffer is full!\")"), std::string::npos) << log.str();
 }
 
+// The loop's only file goes away as the run starts: the failed open is a line, not a box,
+// and with nothing left to play the run ends with exit code 1 instead of asking.
+TEST(Unattended, ALoopWhoseFilesAllGoAwayEndsWithExitOneWithoutADialogOrABox) {
+    test::TempFolder dir("loop-gone");
+    test::writeFile(dir / "a.mid", tune({60}));
+    std::ostringstream log;
+    LoopingSource source({{dir / "a.mid", std::nullopt, {}}}, std::nullopt, log);
+    ASSERT_TRUE(source.start());
+    fs::remove(dir / "a.mid");
+    test::HeadlessRun run;
+    run.platform.modalUi().setErrorLog(&log);
+    run.vesk.sequencer.setSource(&source);
+    Options options;
+    options.loop = {dir / "a.mid"};
+    Unattended unattended(options, run.vesk);
+    EXPECT_EQ(run.run(60'000), exitFailed);
+    EXPECT_TRUE(run.boxes().empty());
+    EXPECT_TRUE(run.platform.records(platform::headless::Record::Kind::Dialog).empty());
+    EXPECT_NE(log.str().find("cannot open"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("the one file of the loop cannot be played"), std::string::npos) << log.str();
+}
+
 TEST(Unattended, AListExpandsFoldersInNameOrderListsRelativeToThemselvesAndChannelsAfterAColon) {
     test::TempFolder dir("playlist");
     fs::create_directories(dir / "songs/sub.mid");

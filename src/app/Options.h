@@ -1,8 +1,8 @@
-// The command line: what to play (a file, at once, or the dialog), in a real window (the
-// default) or a headless run on virtual time with scripted dialog answers and MIDI input,
-// a trace and frames; or a task instead (list the ports, convert a file). Each option is
-// one row of a table (its name, value, help, group and mode); the usage text and the
-// checks follow from it.
+// The command line: what to play (a file at once, a list round and round, or the dialog),
+// in a real window (the default) or a headless run on virtual time with scripted dialog
+// answers and MIDI input, a trace and frames; or a task instead (list the ports, convert
+// a file). Each option is one row of a table (its name, value, help, group and mode); the
+// usage text and the checks follow from it.
 #pragma once
 
 #include <cstdint>

@@ -69,11 +69,12 @@ bool addFolder(const PlaylistEntry& folder, std::vector<PlaylistEntry>& out, std
     return true;
 }
 
-bool addList(const std::string& list, std::vector<PlaylistEntry>& out, std::string& error) {
-    const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(list, error);
+// A line without a channel of its own takes the list's ("list.m3u:3"), as a folder's files do.
+bool addList(const PlaylistEntry& list, std::vector<PlaylistEntry>& out, std::string& error) {
+    const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(list.path, error);
     if (!bytes) return false;
     const std::string text(bytes->begin(), bytes->end());
-    const fs::path base = fs::path(list).parent_path();
+    const fs::path base = fs::path(list.path).parent_path();
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         std::string line = text.substr(start, end - start);
@@ -83,6 +84,10 @@ bool addList(const std::string& list, std::vector<PlaylistEntry>& out, std::stri
         if (line.empty() || line.front() == commentMark) continue;
         PlaylistEntry entry = splitChannel(line);
         if (fs::path(entry.path).is_relative()) entry.path = (base / entry.path).string();
+        if (!entry.listenChannel) {
+            entry.listenChannel = list.listenChannel;
+            entry.channelError = list.channelError;
+        }
         out.push_back(std::move(entry));
     }
     return true;
@@ -96,10 +101,13 @@ std::optional<std::vector<PlaylistEntry>> expandPlaylist(const std::vector<std::
     for (const std::string& item : items) {
         std::error_code ec;
         const PlaylistEntry split = splitChannel(item);
-        const bool added = fs::is_directory(split.path, ec)     ? addFolder(split, entries, error)
-                           : hasExtension(item, listExtensions) ? addList(item, entries, error)
-                                                                : (entries.push_back(split), true);
-        if (!added) return std::nullopt;
+        if (fs::is_directory(split.path, ec)) {
+            if (!addFolder(split, entries, error)) return std::nullopt;
+        } else if (hasExtension(split.path, listExtensions)) {
+            if (!addList(split, entries, error)) return std::nullopt;
+        } else {
+            entries.push_back(split);
+        }
     }
     if (entries.empty()) {
         error = "--loop names no MIDI file to play";

@@ -23,7 +23,7 @@ struct PlaylistEntry {
 // The entries of `items` in their order: a folder gives its .mid and .midi files in name
 // order, a list (.m3u, .m3u8) its lines (relative to the list's folder, '#' lines and
 // blank ones left out), anything else is one file. "NAME:N" names a file whose channel N
-// (1 to 16) listens. None, with `error`, when a folder or list cannot be read or the
+// (1 to 16) listens, or gives a folder's or a list's files that channel. None, with `error`, when a folder or list cannot be read or the
 // whole list names no file.
 std::optional<std::vector<PlaylistEntry>> expandPlaylist(const std::vector<std::string>& items,
                                                          std::string& error);

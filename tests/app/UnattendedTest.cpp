@@ -220,13 +220,13 @@ TEST(Unattended, AListExpandsFoldersInNameOrderListsRelativeToThemselvesAndChann
     const std::string text = "#EXTM3U\n  songs/b.mid:3 \r\n# songs/c.txt\n\n/abs/x.mid:17\nodd:name.mid\n";
     test::writeFile(dir / "l.m3u", test::Bytes(text.begin(), text.end()));
     std::string error;
-    const auto entries = expandPlaylist({dir / "songs", dir / "l.m3u", "x.mid:16"}, error);
+    const auto entries = expandPlaylist({dir / "songs", dir / "l.m3u:5", "x.mid:16"}, error);
     ASSERT_TRUE(entries) << error;
     std::vector<std::tuple<std::string, int, bool>> got;  // path, channel (-1: none), refused
     for (const PlaylistEntry& e : *entries) got.emplace_back(e.path, e.listenChannel.value_or(-1), !e.channelError.empty());
     const std::vector<std::tuple<std::string, int, bool>> expected = {
         {dir / "songs/A.MIDI", -1, false}, {dir / "songs/a.mid", -1, false}, {dir / "songs/b.mid", -1, false},
-        {dir / "songs/b.mid", 2, false},   {"/abs/x.mid", 16, true},         {dir / "odd:name.mid", -1, false},
+        {dir / "songs/b.mid", 2, false},   {"/abs/x.mid", 16, true},         {dir / "odd:name.mid", 4, false},
         {"x.mid", 15, false},
     };
     EXPECT_EQ(got, expected);

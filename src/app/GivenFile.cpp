@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/DataFiles.h"
+#include "app/Playlist.h"
 #include "midi/SmfFile.h"
 
 namespace vesk::app {
@@ -38,8 +39,9 @@ std::string whyCopy(const midi::MergedSmf& smf, std::size_t size) {
     return {};
 }
 
-int chooseChannel(const Options& o, const midi::MergedSmf& smf, const std::string& path, std::ostream& log) {
-    if (o.listenChannel) return *o.listenChannel;
+int chooseChannel(std::optional<int> given, const midi::MergedSmf& smf, const std::string& path,
+                  std::ostream& log) {
+    if (given) return *given;
     const std::optional<int> busiest = busiestMelodicChannel(smf);
     if (!busiest) {
         log << "vesk: " << quoted(path) << " plays no notes; the flake listens to channel 1\n";
@@ -129,9 +131,8 @@ bool writeWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes
     return true;
 }
 
-std::optional<midi::SmfChoice> prepareGivenFile(const Options& o, std::ostream& log, std::string& error) {
-    const std::string path = givenPath(o, error);
-    if (path.empty()) return std::nullopt;
+std::optional<PreparedFile> prepareFile(const std::string& path, std::optional<int> listenChannel,
+                                        std::ostream& log, std::string& error) {
     const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(path, error);
     if (!bytes) return std::nullopt;
     const std::optional<midi::MergedSmf> smf = midi::mergeSmf(*bytes, error);
@@ -139,17 +140,41 @@ std::optional<midi::SmfChoice> prepareGivenFile(const Options& o, std::ostream& 
         error = quoted(path) + " " + error;
         return std::nullopt;
     }
-    midi::SmfChoice choice{path, chooseChannel(o, *smf, path, log)};
+    PreparedFile prepared{{path, chooseChannel(listenChannel, *smf, path, log)}, 0};
+    prepared.notesHeard = smf->noteOns[std::size_t(prepared.choice.listenChannel)];
     const std::string why = whyCopy(*smf, bytes->size());
-    if (why.empty()) return choice;
+    if (why.empty()) return prepared;
     const std::optional<std::string> copy = writeCopy(path, *smf, error);
     if (!copy) return std::nullopt;
     log << "vesk: " << quoted(path) << " " << why << "; playing its format-0 copy " << *copy << "\n";
-    choice.path = *copy;
-    return choice;
+    prepared.choice.path = *copy;
+    return prepared;
+}
+
+std::string songName(const std::string& path) {
+    const std::string stem = fs::path(path).stem().string();
+    const std::string_view infix(copyInfix);
+    if (stem.size() > infix.size() && stem.ends_with(infix)) return stem.substr(0, stem.size() - infix.size());
+    return stem;
+}
+
+std::optional<midi::SmfChoice> prepareGivenFile(const Options& o, std::ostream& log, std::string& error) {
+    const std::string path = givenPath(o, error);
+    if (path.empty()) return std::nullopt;
+    std::optional<PreparedFile> prepared = prepareFile(path, o.listenChannel, log, error);
+    if (!prepared) return std::nullopt;
+    return std::move(prepared->choice);
 }
 
 std::unique_ptr<midi::SmfSource> chooseSource(const Options& o, std::ostream& log, std::string& error) {
+    if (!o.loop.empty()) {
+        std::optional<std::vector<PlaylistEntry>> entries = expandPlaylist(o.loop, error);
+        if (!entries) return nullptr;
+        auto looping = std::make_unique<LoopingSource>(std::move(*entries), o.listenChannel, log);
+        if (looping->start()) return looping;
+        error = looping->gaveUpText();
+        return nullptr;
+    }
     if (o.file.empty() && !o.demo) return std::make_unique<midi::AskEveryTime>();
     std::optional<midi::SmfChoice> given = prepareGivenFile(o, log, error);
     if (!given) return nullptr;

@@ -16,6 +16,7 @@
 #include "app/MidiFileInput.h"
 #include "app/Render.h"
 #include "app/Trace.h"
+#include "app/Unattended.h"
 #include "app/VeskWindow.h"
 #include "flake/Random.h"
 #include "midi/SmfLoading.h"
@@ -105,7 +106,11 @@ int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signal
     vesk.observer = &tracer;
     vesk.sequencer.setSource(&source);
     const auto quitOnSignals = signals.attach(platform.loop());
-    const int code = runApplication(vesk, &tracer.ports());
+    int code = 0;
+    {
+        Unattended unattended(o, vesk);  // its last take is written before the exit is traced
+        code = runApplication(vesk, &tracer.ports());
+    }
     tracer.exit(code);
     vesk.observer = nullptr;
     return tracer.framesOk() ? code : exitFailed;
@@ -132,6 +137,7 @@ int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals)
     flake::CLibraryRandom random;
     Vesk vesk(*platform, random);
     vesk.sequencer.setSource(&source);
+    Unattended unattended(o, vesk);
     const auto quitOnSignals = signals.attach(platform->loop());
     // Said once they are open, with what opening them found.
     return runApplication(vesk, ports.get(), [&ports] { std::cerr << "vesk: " << ports->describe() << "\n"; });

@@ -17,7 +17,7 @@ namespace {
 using platform::headless::DialogAnswer;
 using platform::headless::DisplayMode;
 
-enum class Mode { Play, Window, Headless, Render, Both, Task };
+enum class Mode { Play, Window, Headless, Render, Both, Unattended, Task };
 
 struct Group {
     Mode mode;
@@ -30,7 +30,8 @@ constexpr Group groups[] = {
     {Mode::Window, "A real window", "the default"},
     {Mode::Headless, "Headless, on virtual time", ""},
     {Mode::Render, "Offline render", "on virtual time, faster than the music lasts"},
-    {Mode::Both, "Both", ""},
+    {Mode::Both, "Every run", ""},
+    {Mode::Unattended, "Unattended play", "in either mode"},
     {Mode::Task, "Instead of a performance", ""},
 };
 
@@ -45,9 +46,12 @@ struct OptionRow {
     ReadValue read;
     std::string_view takes = {};  // what a refusal says the option takes
     std::string_view alias = {};  // a short name, accepted but not shown
-    int count = 1;                // values it takes each time it is given
+    int count = 1;                // values it takes each time it is given; anyValues: one or more
     bool positional = false;      // an argument by its place, without a name
 };
+
+// A row's count for an option that takes every value up to the next option.
+constexpr int anyValues = -1;
 
 // The options that choose the headless mode and the render; the others of each mode need it.
 constexpr std::string_view headlessSwitch = "--headless";
@@ -55,6 +59,7 @@ constexpr std::string_view renderSwitch = "--render";
 
 // The options that need a FILE to play (or the demo piece).
 constexpr std::string_view channelOption = "--channel";
+constexpr std::string_view loopOption = "--loop";
 constexpr std::string_view fileArgument = "FILE";
 
 constexpr std::string_view usageIntro =
@@ -308,12 +313,46 @@ std::vector<OptionRow> renderRows() {
     };
 }
 
+// A file name that begins as an option does is the next option (./-x names such a file).
+bool readPath(std::string& to, const std::string& text) {
+    if (text.empty() || text.starts_with('-')) return false;
+    to = text;
+    return true;
+}
+
+// Playing on its own, as an installation does, and what it keeps of each performance.
+std::vector<OptionRow> unattendedRows() {
+    return {
+        {loopOption, "ITEM...", Mode::Unattended,
+         "plays these round and round, never the dialog: each performance\n"
+         "the next file, format 0 or 1 (FILE:N listens to channel N),\n"
+         "from files, folders (their .mid and .midi files by name) and\n"
+         ".m3u lists (a file a line, relative to the list); a file that\n"
+         "cannot be played is passed over with a line; no box is shown",
+         [](Options& o, const std::string& v) {
+             o.loop.push_back(v);
+             return !v.empty() && !v.starts_with('-');
+         },
+         "files, folders or .m3u lists", {}, anyValues},
+        {"--snapshot", "DIR", Mode::Unattended,
+         "the picture as each finale begins, as DIR/DATE_SONG_NNNN.png\n"
+         "(NNNN: the performance, from 0001)",
+         [](Options& o, const std::string& v) { return readPath(o.snapshotDir, v); }, "a folder"},
+        {"--record-midi", "FILE", Mode::Unattended,
+         "each performance's live input (not the file's notes) as a\n"
+         "format-0 MIDI file, FILE-NNNN.mid, in milliseconds, written as it\n"
+         "ends (nothing for a performance without live input)",
+         [](Options& o, const std::string& v) { return readPath(o.recordMidi, v); }, "a file name"},
+    };
+}
+
 // The table, in the order the usage text lists each group's options.
 const std::vector<OptionRow>& optionTable() {
     static const std::vector<OptionRow> rows = [] {
         std::vector<OptionRow> all = playAndWindowRows();
         for (OptionRow& row : headlessAndTaskRows()) all.push_back(std::move(row));
         for (OptionRow& row : renderRows()) all.push_back(std::move(row));
+        for (OptionRow& row : unattendedRows()) all.push_back(std::move(row));
         return all;
     }();
     return rows;
@@ -338,7 +377,7 @@ CLI::Option* addOption(CLI::App& app, const OptionRow& row) {
     if (!row.alias.empty()) names = std::string(row.alias) + "," + names;
     CLI::Option* option =
         isFlag(row) ? app.add_flag(names)->disable_flag_override()
-                    : app.add_option(names)->expected(row.count)->allow_extra_args(false);
+                    : app.add_option(names)->expected(row.count)->allow_extra_args(row.count == anyValues);
     // Every value in the order given: repeatable options collect them, the others keep the last.
     return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(std::string(groupOf(row.mode).title))
@@ -359,7 +398,7 @@ std::string formError(const std::vector<std::string>& args, const CLI::ParseErro
         std::size_t given = equals == std::string::npos ? 0 : equals + 1 < args[i].size();
         for (std::size_t j = i + 1; equals == std::string::npos && j < args.size() && !args[j].starts_with('-'); ++j)
             ++given;
-        if (given < std::size_t(row->count))
+        if (given < std::size_t(std::max(row->count, 1)))
             return name + (row->count > 1 ? " needs " + std::string(row->value) : " needs a value");
     }
     return e.what();
@@ -368,7 +407,7 @@ std::string formError(const std::vector<std::string>& args, const CLI::ParseErro
 bool readValues(const OptionRow& row, const CLI::Option& option, Options& o, std::string& error) {
     if (isFlag(row)) return option.count() == 0 || row.read(o, {});
     // CLI11 lets an option of several values end early, at the next option or the end.
-    if (option.results().size() % std::size_t(row.count) != 0) {
+    if (row.count != anyValues && option.results().size() % std::size_t(row.count) != 0) {
         error = std::string(row.name) + " needs " + std::string(row.value);
         return false;
     }
@@ -435,13 +474,18 @@ std::string combinationError(const std::vector<OptionRow>& rows, const std::vect
     if (render && o.headless)
         return std::string(renderSwitch) + " runs on virtual time of its own, without " + std::string(headlessSwitch);
     // A render without a file performs the demo piece.
-    if (channel && o.file.empty() && !o.demo && !render)
-        return std::string(channelOption) + " needs a " + std::string(fileArgument) + " or --demo";
-    if (render && (o.listPorts || !o.convert.empty()))
-        return std::string(renderSwitch) + " is not made with " + (o.listPorts ? "--list-ports" : "--convert");
-    if (!o.file.empty() && (o.listPorts || !o.convert.empty()))
+    if (channel && o.file.empty() && !o.demo && !render && o.loop.empty())
+        return std::string(channelOption) + " needs a " + std::string(fileArgument) + ", --demo or --loop";
+    if (render && (!o.snapshotDir.empty() || !o.recordMidi.empty()))
+        return std::string(renderSwitch) + " keeps its pictures in OUT, not with " +
+               (o.snapshotDir.empty() ? "--record-midi" : "--snapshot");
+    if (render && (o.listPorts || !o.convert.empty() || !o.loop.empty()))
+        return std::string(renderSwitch) + " is not made with " +
+               (o.listPorts ? "--list-ports" : !o.convert.empty() ? "--convert" : "--loop");
+    if (!o.file.empty() && (o.listPorts || !o.convert.empty() || !o.loop.empty()))
         return std::string(fileArgument) + " '" + o.file + "' is not played with " +
-               (o.listPorts ? "--list-ports" : "--convert");
+               (o.listPorts ? "--list-ports" : !o.loop.empty() ? std::string(loopOption) : "--convert");
+    if (o.demo && !o.loop.empty()) return "--demo is not played with " + std::string(loopOption);
     return {};
 }
 

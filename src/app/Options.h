@@ -1,9 +1,8 @@
-// The command line: what to play (a file, at once, or the dialog), in a real window (the
-// default), a headless run on virtual time with scripted dialog answers and MIDI input,
-// a trace and frames, or an offline render to a video; or a task instead (list the ports,
-// convert a file). Each option is
-// one row of a table (its name, value, help, group and mode); the usage text and the
-// checks follow from it.
+// The command line: what to play (a file at once, a list round and round, or the dialog),
+// in a real window (the default), a headless run on virtual time with scripted dialog
+// answers and MIDI input, a trace and frames, or an offline render to a video; or a task
+// instead (list the ports, convert a file). Each option is one row of a table (its name,
+// value, help, group and mode); the usage text and the checks follow from it.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +47,9 @@ struct Options {
     std::optional<double> fps;
     std::optional<platform::Size> renderSize;
     std::string inputFile;  // live input read from a MIDI file
+    std::vector<std::string> loop;  // files, folders and lists played round and round
+    std::string snapshotDir;        // a PNG of each finale's first picture
+    std::string recordMidi;         // each performance's live input as FILE-NNNN.mid
 };
 
 // The program's exit codes besides the run's own.

@@ -36,6 +36,7 @@ void VeskWindow::handleMessage(const platform::Message& message) {
         overlay::drawStarRing(vesk_.ring, s, vesk_.platform.surface());
         break;
     case MessageType::MidiInput: {
+        if (vesk_.observer) vesk_.observer->liveInput(vesk_, message.param);
         midi::Capture capture = vesk_.capture();
         midi::onMidiInput(capture, scene::backgroundSetter(vesk_.scene), message.param);
         break;

@@ -90,6 +90,10 @@ bool choose(SmfFile& file, platform::Platform& platform, SmfSource& source) {
         file.listenChannel = choice->listenChannel;
         return true;
     }
+    if (const std::optional<int> code = source.endOfRun()) {
+        platform.loop().postQuit(*code);
+        return false;
+    }
     return askForFile(file, platform, source.offered());
 }
 

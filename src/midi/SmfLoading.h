@@ -47,6 +47,9 @@ public:
     virtual std::optional<SmfChoice> next() = 0;
     // What the dialog shows in its fields when it asks.
     virtual SmfChoice offered() const = 0;
+    // The exit code the run ends with, instead of asking, once next() has answered none
+    // for a source that has nothing left to play and nobody to ask; none: ask.
+    virtual std::optional<int> endOfRun() const { return std::nullopt; }
 };
 
 // The dialog, every time, with its own defaults.

@@ -284,7 +284,7 @@ std::optional<MergedSmf> mergeSmf(std::span<const std::uint8_t> file, std::strin
     return out;
 }
 
-std::optional<std::vector<std::uint8_t>> writeFormat0(const MergedSmf& smf, std::string& error) {
+std::optional<std::vector<std::uint8_t>> encodeFormat0(const MergedSmf& smf, std::string& error) {
     std::vector<std::uint8_t> track;
     std::uint64_t last = 0;
     for (const MergedEvent& e : smf.events) {
@@ -309,8 +309,13 @@ std::optional<std::vector<std::uint8_t>> writeFormat0(const MergedSmf& smf, std:
     out.insert(out.end(), trackType, trackType + chunkTypeBytes);
     appendBigEndian(out, std::uint32_t(track.size()), lengthBytes);
     out.insert(out.end(), track.begin(), track.end());
-    if (out.size() >= std::size_t(smfBufferSize)) {
-        error = "makes a format-0 copy of " + std::to_string(out.size()) +
+    return out;
+}
+
+std::optional<std::vector<std::uint8_t>> writeFormat0(const MergedSmf& smf, std::string& error) {
+    std::optional<std::vector<std::uint8_t>> out = encodeFormat0(smf, error);
+    if (out && out->size() >= std::size_t(smfBufferSize)) {
+        error = "makes a format-0 copy of " + std::to_string(out->size()) +
                 " bytes, and the player takes files under " + std::to_string(smfBufferSize) + " bytes";
         return std::nullopt;
     }

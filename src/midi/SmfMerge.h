@@ -43,6 +43,10 @@ struct MergedSmf {
 // the file's name ("is format 2 ..."), when it is no file the player could play.
 std::optional<MergedSmf> mergeSmf(std::span<const std::uint8_t> file, std::string& error);
 
+// The merged events as a format-0 file any sequencer reads: every status written out, one
+// end of track. None, with `error`, when a pause is too long for the file's delta times.
+std::optional<std::vector<std::uint8_t>> encodeFormat0(const MergedSmf& smf, std::string& error);
+
 // The merged events as a format-0 file the player takes: under its buffer's size, every
 // status written out, one end of track. None, with `error`, when it cannot be.
 std::optional<std::vector<std::uint8_t>> writeFormat0(const MergedSmf& smf, std::string& error);

@@ -4,6 +4,7 @@
 // that take it; tests and offline runs make a fresh one.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "flake/Random.h"
@@ -29,6 +30,8 @@ public:
     virtual void performanceStarted(const Vesk&) {}
     virtual void tickCompleted(const Vesk&) {}
     virtual void repainted(const Vesk&) {}
+    // A live input message (keyboard or script) as the window takes it, before capture.
+    virtual void liveInput(const Vesk&, std::uint32_t /*message*/) {}
 };
 
 struct Vesk {

@@ -13,7 +13,7 @@ void ModalUi::reportError(std::string_view text, BoxOwner owner, std::string_vie
         const std::string line = "vesk: " + std::string(what) + " (\"" + std::string(text) + "\")\n";
         *errorLog_ << line << std::flush;
     }
-    showMessageBox(text, owner);
+    if (!unattended_) showMessageBox(text, owner);
 }
 
 }  // namespace vesk::platform

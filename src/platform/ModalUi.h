@@ -30,6 +30,9 @@ public:
     void reportError(std::string_view text, BoxOwner owner, std::string_view what);
     // Where the lines go; standard error unless set. Null: nowhere.
     void setErrorLog(std::ostream* log) { errorLog_ = log; }
+    // Nobody is there to answer a box (an installation playing on its own): reportError
+    // writes its line and shows nothing, so that no box can hold the run up.
+    void setUnattended(bool unattended) { unattended_ = unattended; }
 
     // An error box with `text`, no caption and an OK button; returns when it is dismissed.
     virtual void showMessageBox(std::string_view text, BoxOwner owner) = 0;
@@ -42,6 +45,7 @@ protected:
 
 private:
     std::ostream* errorLog_;
+    bool unattended_ = false;
 };
 
 }  // namespace vesk::platform

@@ -60,6 +60,9 @@ void expectSame(const Options& actual, const Options& expected) {
     EXPECT_EQ(actual.inputFile, expected.inputFile);
     EXPECT_EQ(actual.modes, expected.modes);
     EXPECT_EQ(actual.seed, expected.seed);
+    EXPECT_EQ(actual.loop, expected.loop);
+    EXPECT_EQ(actual.snapshotDir, expected.snapshotDir);
+    EXPECT_EQ(actual.recordMidi, expected.recordMidi);
     EXPECT_EQ(actual.midi.output, expected.midi.output);
     EXPECT_EQ(actual.midi.input, expected.midi.input);
     EXPECT_EQ(actual.midi.soundFont, expected.midi.soundFont);
@@ -155,6 +158,14 @@ const GoodCase goodCases[] = {
          o.renderSize = platform::Size{640, 480};
          o.inputFile = "k.mid";
      }},
+    // --loop takes everything up to the next option; the channel is then the list's own.
+    {{"--loop", "a.mid", "songs/", "l.m3u", "--channel", "3", "--snapshot", "s", "--record-midi", "t.mid"},
+     [](Options& o) {
+         o.loop = {"a.mid", "songs/", "l.m3u"};
+         o.listenChannel = 2;
+         o.snapshotDir = "s";
+         o.recordMidi = "t.mid";
+     }},
     {{"--headless", "--until=3", "--seed=0"}, [](Options& o) {
          o.headless = true;
          o.untilSeconds = 3.0;
@@ -194,6 +205,10 @@ const BadCase badCases[] = {
     {{"--convert", "in.mid", "-"}, "--convert", "not '-'"},
     {{"song.mid", "--convert", "in.mid", "out.mid"}, "'song.mid'", "not played with --convert"},
     {{"song.mid", "--list-ports"}, "'song.mid'", "not played with --list-ports"},
+    {{"song.mid", "--loop", "a.mid"}, "'song.mid'", "not played with --loop"},
+    {{"--demo", "--loop", "a.mid"}, "--demo", "not played with --loop"},
+    {{"--loop", "--headless"}, "--loop", "not '--headless'"},
+    {{"--record-midi", "--headless"}, "--record-midi", "not '--headless'"},
     {{"--answer"}, "--answer", "needs a value"},
     {{"--headless", "--until"}, "--until", "needs a value"},
     {{"--headless", "--trace="}, "--trace", "needs a value"},
@@ -236,6 +251,8 @@ const BadCase badCases[] = {
     {{"--render", "o.mp4", "--size", "0x480"}, "--size", "not '0x480'"},
     {{"--render", "o.mp4", "--headless"}, "--render", "without --headless"},
     {{"--render", "o.mp4", "--list-ports"}, "--render", "not made with --list-ports"},
+    {{"--render", "o.mp4", "--loop", "a.mid"}, "--render", "not made with --loop"},
+    {{"--render", "o.mp4", "--snapshot", "s"}, "--render", "not with --snapshot"},
 };
 
 TEST(CommandLine, BadFormsAreRefusedWithOneLineNamingTheOption) {

@@ -41,6 +41,9 @@ TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOn
         {{"--convert", tune, copy}, 0, "", "vesk: wrote \"" + copy + "\", format 0 with 2 events"},
         {{"--convert", dir / "none.mid", copy}, 1, "", "vesk: cannot open \"" + dir / "none.mid" + "\""},
         {{dir / "none.mid", "--headless"}, 1, "", "vesk: cannot open \"" + dir / "none.mid" + "\": No such file"},
+        // A loop with nothing it can play ends at once rather than spin.
+        {{"--loop", dir / "none.mid", dir / "none2.mid", "--headless"}, 1, "",
+         "passes it over\nvesk: none of the 2 files of the loop can be played\n"},
         {{"--bogus"}, 2, "", "vesk: unknown option '--bogus'"},
     };
     for (const auto& c : cases) {

@@ -4,6 +4,8 @@
 // piece, with a desktop entry that validates, the icon and the manual page.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,6 +32,10 @@ TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOn
     test::TempFolder dir("program");
     const std::string tune = dir / "tune.mid", copy = dir / "copy.mid";
     test::writeFile(tune, test::SmfBuilder().event(0, {0x90, 60, 100}).event(96, {60, 0}).endOfTrack().bytes());
+    // A named pipe nobody writes to: opening it as a plain open does would wait for ever.
+    const std::string pipe = dir / "pipe.mid", folder = dir / "";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string openBox = " (\"ファイルオープンのエラーです！\")";
     const struct {
         std::vector<std::string> args;
         int code;
@@ -42,6 +48,15 @@ TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOn
         {{"--convert", dir / "none.mid", copy}, 1, "", "vesk: cannot open \"" + dir / "none.mid" + "\""},
         {{dir / "none.mid", "--headless"}, 1, "", "vesk: cannot open \"" + dir / "none.mid" + "\": No such file"},
         {{"--bogus"}, 2, "", "vesk: unknown option '--bogus'"},
+        // Only regular files are read, whether given on the command line or in the dialog,
+        // which then asks again (and, with no answer left, quits).
+        {{pipe, "--headless"}, 1, "", "vesk: cannot open \"" + pipe + "\": it is a named pipe"},
+        {{folder, "--headless"}, 1, "", "vesk: cannot open \"" + folder + "\": it is a directory"},
+        {{"--convert", pipe, copy}, 1, "", "vesk: cannot open \"" + pipe + "\": it is a named pipe"},
+        {{"--headless", "--answer", "run:1:" + pipe}, 0, "",
+         "vesk: cannot open \"" + pipe + "\": it is a named pipe, not a regular file" + openBox},
+        {{"--headless", "--answer", "run:1:" + folder}, 0, "",
+         "vesk: cannot open \"" + folder + "\": it is a directory, not a file" + openBox},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front());

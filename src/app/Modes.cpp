@@ -2,7 +2,9 @@
 // one line on standard error and a non-zero exit, never a crash.
 #include "app/Modes.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -61,7 +63,7 @@ bool openOutputs(const Options& o, TraceFile& trace) {
         trace.file = std::fopen(o.trace.c_str(), "w");
         trace.owned = trace.file != nullptr;
         if (!trace.file) {
-            std::cerr << "vesk: cannot write the trace to " << o.trace << "\n";
+            std::cerr << "vesk: cannot write the trace to " << o.trace << ": " << std::strerror(errno) << "\n";
             return false;
         }
     }
@@ -103,7 +105,7 @@ int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signal
     const int code = runApplication(vesk, &tracer.ports());
     tracer.exit(code);
     vesk.observer = nullptr;
-    return tracer.framesOk() ? code : exitFailed;
+    return tracer.framesOk() && tracer.traceOk() ? code : exitFailed;
 }
 
 int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals) {

@@ -17,6 +17,7 @@
 #include "app/VeskWindow.h"
 #include "flake/Random.h"
 #include "midi/SmfLoading.h"
+#include "performance/TickDriver.h"
 #include "platform/Backends.h"
 #include "platform/midi/MidiDrivers.h"
 
@@ -74,6 +75,17 @@ bool openOutputs(const Options& o, TraceFile& trace) {
     return !ec;
 }
 
+// A run on virtual time with no --until whose performance waits for a note when nothing
+// is left that could play one (the file has ended or never played, no scripted input is
+// left) would let virtual time run on for ever at full speed: it ends, and says why.
+void endWhenNoNoteCanCome(HeadlessPlatform& platform, const Vesk& vesk) {
+    platform.onNothingScheduled([&vesk] {
+        if (!waitingForFirstNote(vesk)) return false;
+        std::cerr << "vesk: the performance waits for a note and nothing is left to play one; the run ends\n";
+        return true;
+    });
+}
+
 }  // namespace
 
 int runProgram(const Options& options) {
@@ -101,6 +113,7 @@ int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signal
     Trace tracer(platform, trace.file, o.framesDir);
     vesk.observer = &tracer;
     vesk.sequencer.setSource(&source);
+    endWhenNoNoteCanCome(platform, vesk);
     const auto quitOnSignals = signals.attach(platform.loop());
     const int code = runApplication(vesk, &tracer.ports());
     tracer.exit(code);

@@ -70,12 +70,6 @@ constexpr std::size_t inputBytesMax = 3;  // a complete short message
 constexpr std::size_t hexDigitsPerByte = 2;
 constexpr int hexBase = 16;
 constexpr int bitsPerByte = 8;
-// Far beyond any performance, and small enough that its milliseconds fit the clock.
-constexpr double untilSecondsMax = 1e9;
-constexpr std::int64_t msPerSecond = 1000;
-// A scripted input's time has the same bound: past it, its microseconds would overflow
-// and the message arrive at the start.
-constexpr std::int64_t inputMsMax = std::int64_t(untilSecondsMax) * msPerSecond;
 // A refusal quotes at most this much of the value it refuses, so a huge argument (a file
 // read into the command line by mistake) does not flood the terminal.
 constexpr std::size_t shownValueMax = 40;

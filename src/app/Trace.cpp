@@ -20,8 +20,8 @@ using Json = nlohmann::ordered_json;
 // On one line, non-ASCII text as it is (the boxes speak Japanese); bytes that are not
 // UTF-8 (a file name typed on the command line) become U+FFFD rather than bad JSON.
 constexpr int compact = -1;
-constexpr std::int64_t usPerMs = 1000;
 constexpr bool asciiOnly = false;
+constexpr std::int64_t usPerMs = 1000;
 
 Json bytesArray(std::span<const std::uint8_t> bytes) {
     Json out = Json::array();
@@ -54,8 +54,8 @@ Trace::Trace(platform::headless::HeadlessPlatform& platform, std::FILE* out, std
 }
 
 void Trace::line(std::string_view event, const Json& fields) {
-    if (!out_) return;
     std::lock_guard lock(mutex_);
+    if (!out_) return;  // no trace, or one that could not be written
     Json object = {{"ev", event}};
     for (const auto& field : fields.items()) object[field.key()] = field.value();
     const std::string text = object.dump(compact, ' ', asciiOnly, Json::error_handler_t::replace);

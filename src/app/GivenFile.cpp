@@ -10,6 +10,7 @@
 #include "app/DataFiles.h"
 #include "app/Playlist.h"
 #include "midi/SmfFile.h"
+#include "platform/RegularFile.h"
 
 namespace vesk::app {
 
@@ -96,22 +97,24 @@ fs::path cacheFolder(const char* xdgCacheHome, const char* home) {
 }
 
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::string& error) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-        error = "cannot open " + quoted(path) + ": " + ec.message();
+    std::string reason;
+    std::optional<platform::RegularFile> file = platform::RegularFile::open(path, reason);
+    if (!file) {
+        error = "cannot open " + quoted(path) + ": " + reason;
         return std::nullopt;
     }
-    if (size > largestGivenFileBytes) {
-        error = quoted(path) + " is " + std::to_string(size) + " bytes, more than any MIDI file vesk plays";
+    if (file->size() > largestGivenFileBytes) {
+        error = quoted(path) + " is " + std::to_string(file->size()) + " bytes, more than any MIDI file vesk plays";
         return std::nullopt;
     }
-    const File file(std::fopen(path.c_str(), "rb"));
-    std::vector<std::uint8_t> bytes(size);
-    if (!file || std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        error = "cannot read " + quoted(path) + ": " + std::strerror(errno);
+    std::vector<std::uint8_t> bytes(file->size());
+    const std::optional<std::size_t> read = file->read(bytes.data(), bytes.size(), reason);
+    if (!read) {
+        error = "cannot read " + quoted(path) + ": " + reason;
         return std::nullopt;
     }
+    // A file that shrank while it was read is what it holds now.
+    bytes.resize(*read);
     return bytes;
 }
 

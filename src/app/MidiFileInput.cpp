@@ -5,10 +5,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 
+#include "app/GivenFile.h"
 #include "midi/Sequencer.h"
 #include "platform/MidiOutput.h"
 
@@ -18,8 +17,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Far beyond any performance's file; a larger one is refused rather than read whole.
-constexpr std::uintmax_t fileSizeMax = 16u << 20;
 constexpr int headerLength = 6;
 constexpr std::uint8_t tempoMeta = 0x51, endOfTrackMeta = 0x2F;
 constexpr std::uint32_t tempoLength = 3;
@@ -211,21 +208,12 @@ private:
 }  // namespace
 
 std::optional<TimedMessages> readTimedMessages(const std::string& path, std::string& reason) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    std::ifstream in(path, std::ios::binary);
-    if (error || !in) {
-        reason = "cannot read " + path + (error ? ": " + error.message() : "");
-        return std::nullopt;
-    }
-    if (size > fileSizeMax) {
-        reason = path + " is too large for a MIDI file";
-        return std::nullopt;
-    }
-    const Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // Read as a given file is: a named pipe or a folder is refused, never waited on.
+    const std::optional<Bytes> bytes = readWholeFile(path, reason);
+    if (!bytes) return std::nullopt;
     Parsed parsed;
     std::string why;
-    if (!readChunks(bytes, parsed, why)) {
+    if (!readChunks(*bytes, parsed, why)) {
         reason = path + " is not a MIDI file that can be read: " + why;
         return std::nullopt;
     }

@@ -2,7 +2,9 @@
 // one line on standard error and a non-zero exit, never a crash.
 #include "app/Modes.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "app/VeskWindow.h"
 #include "flake/Random.h"
 #include "midi/SmfLoading.h"
+#include "performance/TickDriver.h"
 #include "platform/Backends.h"
 #include "platform/midi/MidiDrivers.h"
 
@@ -66,7 +69,7 @@ bool openOutputs(const Options& o, TraceFile& trace) {
         trace.file = std::fopen(o.trace.c_str(), "w");
         trace.owned = trace.file != nullptr;
         if (!trace.file) {
-            std::cerr << "vesk: cannot write the trace to " << o.trace << "\n";
+            std::cerr << "vesk: cannot write the trace to " << o.trace << ": " << std::strerror(errno) << "\n";
             return false;
         }
     }
@@ -75,6 +78,17 @@ bool openOutputs(const Options& o, TraceFile& trace) {
     std::filesystem::create_directories(o.framesDir, ec);
     if (ec) std::cerr << "vesk: cannot make " << o.framesDir << ": " << ec.message() << "\n";
     return !ec;
+}
+
+// A run on virtual time with no --until whose performance waits for a note when nothing
+// is left that could play one (the file has ended or never played, no scripted input is
+// left) would let virtual time run on for ever at full speed: it ends, and says why.
+void endWhenNoNoteCanCome(HeadlessPlatform& platform, const Vesk& vesk) {
+    platform.onNothingScheduled([&vesk] {
+        if (!waitingForFirstNote(vesk)) return false;
+        std::cerr << "vesk: the performance waits for a note and nothing is left to play one; the run ends\n";
+        return true;
+    });
 }
 
 }  // namespace
@@ -105,6 +119,7 @@ int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signal
     Trace tracer(platform, trace.file, o.framesDir);
     vesk.observer = &tracer;
     vesk.sequencer.setSource(&source);
+    endWhenNoNoteCanCome(platform, vesk);
     const auto quitOnSignals = signals.attach(platform.loop());
     int code = 0;
     {
@@ -113,7 +128,7 @@ int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signal
     }
     tracer.exit(code);
     vesk.observer = nullptr;
-    return tracer.framesOk() ? code : exitFailed;
+    return tracer.framesOk() && tracer.traceOk() ? code : exitFailed;
 }
 
 int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals) {

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "midi/SmfLoading.h"
 #include "platform/Display.h"
@@ -44,7 +45,7 @@ struct OptionRow {
     Mode mode;
     std::string help;  // lines after the first are set under it
     ReadValue read;
-    std::string_view takes = {};  // what a refusal says the option takes
+    std::string takes = {};       // what a refusal says the option takes
     std::string_view alias = {};  // a short name, accepted but not shown
     int count = 1;                // values it takes each time it is given; anyValues: one or more
     bool positional = false;      // an argument by its place, without a name
@@ -76,8 +77,10 @@ constexpr std::size_t inputBytesMax = 3;  // a complete short message
 constexpr std::size_t hexDigitsPerByte = 2;
 constexpr int hexBase = 16;
 constexpr int bitsPerByte = 8;
-// Far beyond any performance, and small enough that its milliseconds fit the clock.
-constexpr double untilSecondsMax = 1e9;
+// A refusal quotes at most this much of the value it refuses, so a huge argument (a file
+// read into the command line by mistake) does not flood the terminal.
+constexpr std::size_t shownValueMax = 40;
+constexpr std::string_view cutMark = "...";
 constexpr char modeSeparator = 'x';
 constexpr char listSeparator = ',';
 
@@ -92,6 +95,20 @@ bool parseNumber(std::string_view text, double& out) {
     if (text.empty()) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc{} && end == text.data() + text.size();
+}
+
+// `value` as a refusal quotes it, on the refusal's one line: whole, or its beginning and
+// "..." (not cut inside a UTF-8 character); a line break or other control byte as '?'.
+std::string shown(std::string_view value) {
+    constexpr unsigned char continuationMask = 0xC0, continuationByte = 0x80, firstPrintable = 0x20;
+    std::size_t end = std::min(value.size(), shownValueMax);
+    while (end < value.size() && end > 0 &&
+           (static_cast<unsigned char>(value[end]) & continuationMask) == continuationByte)
+        --end;
+    std::string text(value.substr(0, end));
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < firstPrintable) c = '?';
+    return end < value.size() ? text + std::string(cutMark) : text;
 }
 
 // run:CHANNEL:FILE types both fields (as typed, checked by the dialog) and presses run.
@@ -120,7 +137,7 @@ bool readInput(Options& o, const std::string& text) {
     ScriptedInput input;
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos || !parseNumber(std::string_view(text).substr(0, colon), input.ms) ||
-        input.ms < 0)
+        input.ms < 0 || input.ms > inputMsMax)
         return false;
     const std::string_view hex = std::string_view(text).substr(colon + 1);
     if (hex.empty() || hex.size() % hexDigitsPerByte || hex.size() > inputBytesMax * hexDigitsPerByte)
@@ -267,9 +284,10 @@ std::vector<OptionRow> headlessAndTaskRows() {
          "repeatable; when none is left the dialog answers quit",
          readAnswer, "run:CHANNEL:FILE, quit or close"},
         {"--input", "MS:HEX", Mode::Headless, "a live MIDI message at that millisecond, e.g. 1500:903c64",
-         readInput, "MS:HEX with one to three bytes, e.g. 1500:903c64"},
+         readInput,
+         "MS:HEX, MS from 0 to " + std::to_string(inputMsMax) + " and one to three bytes, e.g. 1500:903c64"},
         {"--until", "SECONDS", Mode::Headless, "stop at that time with exit code 0", readUntil,
-         "a number of seconds"},
+         "a number of seconds from 0 to " + std::to_string(std::int64_t(untilSecondsMax))},
         {"--trace", "FILE", Mode::Headless, "JSON Lines of everything that happens ('-': standard output)",
          [](Options& o, const std::string& v) { o.trace = v; return true; }},
         {"--frames", "DIR", Mode::Headless, "every rendered frame as DIR/frame-NNNNNN.png",
@@ -281,7 +299,7 @@ std::vector<OptionRow> headlessAndTaskRows() {
          readClock, "real or virtual"},
 
         {"--seed", "N", Mode::Both, "seed the random draws with N instead of the time", readSeed,
-         "a whole number"},
+         "a whole number from 0 to " + std::to_string(std::numeric_limits<unsigned>::max())},
 
         {"--list-ports", "", Mode::Task,
          "the MIDI outputs and inputs by the names --midi-out, --out-port\n"
@@ -413,7 +431,7 @@ bool readValues(const OptionRow& row, const CLI::Option& option, Options& o, std
     }
     for (const std::string& value : option.results()) {
         if (!row.read(o, value)) {
-            error = std::string(row.name) + " takes " + std::string(row.takes) + ", not '" + value + "'";
+            error = std::string(row.name) + " takes " + row.takes + ", not '" + shown(value) + "'";
             return false;
         }
     }
@@ -454,8 +472,8 @@ std::string usageLine(const OptionRow& row) {
 
 // What CLI11 left over: an unknown option, or a second file.
 std::string leftOverText(const std::string& argument) {
-    if (argument.starts_with('-')) return "unknown option '" + argument + "'";
-    return "one " + std::string(fileArgument) + " is played, not also '" + argument + "'";
+    if (argument.starts_with('-')) return "unknown option '" + shown(argument) + "'";
+    return "one " + std::string(fileArgument) + " is played, not also '" + shown(argument) + "'";
 }
 
 // The options given together that do not go together; empty when they all do.
@@ -483,7 +501,7 @@ std::string combinationError(const std::vector<OptionRow>& rows, const std::vect
         return std::string(renderSwitch) + " is not made with " +
                (o.listPorts ? "--list-ports" : !o.convert.empty() ? "--convert" : "--loop");
     if (!o.file.empty() && (o.listPorts || !o.convert.empty() || !o.loop.empty()))
-        return std::string(fileArgument) + " '" + o.file + "' is not played with " +
+        return std::string(fileArgument) + " '" + shown(o.file) + "' is not played with " +
                (o.listPorts ? "--list-ports" : !o.loop.empty() ? std::string(loopOption) : "--convert");
     if (o.demo && !o.loop.empty()) return "--demo is not played with " + std::string(loopOption);
     return {};

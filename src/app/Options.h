@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ratio>
 #include <set>
 #include <string>
 #include <string_view>
@@ -51,6 +52,13 @@ struct Options {
     std::string snapshotDir;        // a PNG of each finale's first picture
     std::string recordMidi;         // each performance's live input as FILE-NNNN.mid
 };
+
+// --until's latest: far beyond any performance, and small enough that its milliseconds
+// fit the clock.
+constexpr double untilSecondsMax = 1e9;
+// A scripted input's latest time has the same bound: past it, its microseconds would
+// overflow and the message arrive at the start.
+constexpr std::int64_t inputMsMax = std::int64_t(untilSecondsMax) * std::milli::den;
 
 // The program's exit codes besides the run's own.
 constexpr int exitFailed = 1;          // something the run needed could not be done

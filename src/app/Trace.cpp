@@ -2,6 +2,8 @@
 // written in, "t" and "ev" first, so a reader (or a diff of two runs) sees them alike.
 #include "app/Trace.h"
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -19,6 +21,7 @@ using Json = nlohmann::ordered_json;
 // UTF-8 (a file name typed on the command line) become U+FFFD rather than bad JSON.
 constexpr int compact = -1;
 constexpr bool asciiOnly = false;
+constexpr std::int64_t usPerMs = 1000;
 
 Json bytesArray(std::span<const std::uint8_t> bytes) {
     Json out = Json::array();
@@ -51,13 +54,24 @@ Trace::Trace(platform::headless::HeadlessPlatform& platform, std::FILE* out, std
 }
 
 void Trace::line(std::string_view event, const Json& fields) {
-    if (!out_) return;
     std::lock_guard lock(mutex_);
-    Json object = {{"t", platform_.nowMs()}, {"ev", event}};
+    if (!out_) return;  // no trace, or one that could not be written
+    Json object = {{"ev", event}};
     for (const auto& field : fields.items()) object[field.key()] = field.value();
     const std::string text = object.dump(compact, ' ', asciiOnly, Json::error_handler_t::replace);
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    // "t" first, in milliseconds to the microsecond, always with three decimals: the same
+    // form on either clock, and a reader can hold a run against a file's timeline.
+    const std::int64_t us = platform_.loop().source().nowUs();
+    const int written = std::fprintf(out_, "{\"t\":%lld.%03lld,%s\n", static_cast<long long>(us / usPerMs),
+                                     static_cast<long long>(us % usPerMs), text.c_str() + 1);
+    if (written < 0 || std::fflush(out_) != 0 || std::ferror(out_)) writeFailed();
+}
+
+void Trace::writeFailed() {
+    std::cerr << "vesk: cannot write the trace: " << std::strerror(errno) << "\n";
+    // Nothing more is written to it; the run goes on and ends with the failure's code.
+    out_ = nullptr;
+    traceOk_ = false;
 }
 
 void Trace::record(const Record& r) {
@@ -110,7 +124,12 @@ void Trace::repainted(const Vesk&) {
     line("frame", {{"file", path}});
 }
 
-void Trace::exit(int code) { line("exit", {{"code", code}}); }
+void Trace::exit(int code) {
+    line("exit", {{"code", code}});
+    // Standard output may be a file that fills too; a closed trace file was checked line by line.
+    std::lock_guard lock(mutex_);
+    if (out_ && (std::fflush(out_) != 0 || std::ferror(out_))) writeFailed();
+}
 
 std::unique_ptr<platform::MidiOutput> Trace::Ports::openOutput() {
     return std::make_unique<TracingOutput>(trace_);

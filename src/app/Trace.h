@@ -1,7 +1,8 @@
 // The headless run's trace: JSON Lines, one object per event with the virtual (or real)
-// millisecond `t` and the event's name `ev`, written as things happen: MIDI sent, boxes
-// and dialogs shown, display modes asked for, performance starts, complete ticks, beeps,
-// frames written, the exit. A MIDI output records into it; frames go to PNG files.
+// time `t` in milliseconds to the microsecond and the event's name `ev`, written as things
+// happen: MIDI sent, boxes and dialogs shown, display modes asked for, performance starts,
+// complete ticks, beeps, frames written, the exit. A MIDI output records into it; frames
+// go to PNG files. A trace that cannot be written is said once and fails the run.
 #pragma once
 
 #include <cstdio>
@@ -29,6 +30,8 @@ public:
     void exit(int code);
     // False once a frame could not be written (said once on standard error).
     bool framesOk() const { return framesOk_; }
+    // False once a line could not be written (said once; no line is written after it).
+    bool traceOk() const { return traceOk_; }
 
     // The headless MIDI devices: an output that writes to the trace, no input.
     platform::MidiPorts& ports() { return ports_; }
@@ -60,12 +63,14 @@ private:
     // One line: {"t":..,"ev":"name", then `fields` in their order}; thread-safe (MIDI
     // comes from the timer thread).
     void line(std::string_view event, const nlohmann::ordered_json& fields);
+    void writeFailed();
 
     platform::headless::HeadlessPlatform& platform_;
     std::FILE* out_;
     std::string framesDir_;
     int frames_ = 0;
     bool framesOk_ = true;
+    bool traceOk_ = true;
     std::mutex mutex_;
     Ports ports_{*this};
 };

@@ -1,12 +1,8 @@
 // The file dialog, the choice and the load. Relative names open from the working directory.
 #include "midi/SmfLoading.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
 #include "platform/MidiMessage.h"
+#include "platform/RegularFile.h"
 
 namespace vesk::midi {
 
@@ -65,11 +61,6 @@ const char* errorText(SmfError code) {
     }
     return nullptr;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The dialog's answer: true to go on with its fields, false when the run is to end.
 bool askForFile(SmfFile& file, platform::Platform& platform, const SmfChoice& offered) {
@@ -188,10 +179,12 @@ bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBack
                       SmfSource& source) {
     platform::ModalUi& ui = platform.modalUi();
     if (!choose(file, platform, source)) return false;
-    File opened;
+    // Only a regular file opens: a named pipe, a device or a folder is the open error.
+    std::optional<platform::RegularFile> opened;
     for (;;) {
-        opened.reset(std::fopen(file.smfPath.c_str(), "rb"));
-        if (!opened) showError(ui, describeError(SmfError::FileOpen, file, std::strerror(errno)));
+        std::string reason;
+        opened = platform::RegularFile::open(file.smfPath, reason);
+        if (!opened) showError(ui, describeError(SmfError::FileOpen, file, reason));
         if (file.listenChannel < 0 || file.listenChannel >= platform::channelCount) {
             opened.reset();
             showChannelError(ui, file);
@@ -209,8 +202,9 @@ bool chooseAndLoadSmf(SmfFile& file, platform::Platform& platform, const SetBack
         showError(ui, SmfError::Memory, file);
         return false;
     }
-    const std::size_t read = std::fread(file.smfBuffer.get(), 1, smfBufferSize, opened.get());
-    file.smfLength = int(read);
+    // A read that fails (the disk, not the file) is taken as nothing read: the size error.
+    std::string reason;
+    file.smfLength = int(opened->read(file.smfBuffer.get(), smfBufferSize, reason).value_or(0));
     if (file.smfLength == 0 || file.smfLength == smfBufferSize) {
         showError(ui, SmfError::FileSize, file);
         return false;

@@ -170,6 +170,12 @@ bool growQueuedNotes(Vesk& vesk, retained::MeshBuilder& mesh) {
 
 }  // namespace
 
+bool waitingForFirstNote(const Vesk& vesk) {
+    const PerformanceState& s = vesk.state;
+    return vesk.inbox.pending() == 0 && s.noteOnCount == 0 && s.flake.segmentCount == flake::seedArmCount &&
+           !s.finaleStarted;
+}
+
 bool onTick(Vesk& vesk) {
     PerformanceState& s = vesk.state;
     // What was captured since the last tick joins the queues; the chord analysis and the

@@ -18,4 +18,9 @@ constexpr int firstFinaleStepSilentTicks = 15;
 // the scene is gone) or after an error box; true after a complete tick.
 bool onTick(Vesk& vesk);
 
+// The performance waits for its first note and holds none on its way: nothing captured
+// since the last tick, no segment beyond the seed arms, no finale. Only a note can move
+// it on from here.
+bool waitingForFirstNote(const Vesk& vesk);
+
 }  // namespace vesk

@@ -166,6 +166,11 @@ const GoodCase goodCases[] = {
          o.snapshotDir = "s";
          o.recordMidi = "t.mid";
      }},
+    // The latest time a scripted input may take, in milliseconds: --until's latest.
+    {{"--headless", "--input", "1000000000000:90"}, [](Options& o) {
+         o.headless = true;
+         o.inputs = {{1'000'000'000'000, 0x90}};
+     }},
     {{"--headless", "--until=3", "--seed=0"}, [](Options& o) {
          o.headless = true;
          o.untilSeconds = 3.0;
@@ -217,8 +222,9 @@ const BadCase badCases[] = {
     {{"--headless", "--until", "-1"}, "--until", "not '-1'"},
     {{"--headless", "--until", "inf"}, "--until", "not 'inf'"},
     {{"--headless", "--until", "1e10"}, "--until", "not '1e10'"},
+    {{"--headless", "--until", "1000000001"}, "--until", "from 0 to 1000000000, not '1000000001'"},
     {{"--seed", "-1"}, "--seed", "not '-1'"},
-    {{"--seed", "4294967296"}, "--seed", "not '4294967296'"},
+    {{"--seed", "4294967296"}, "--seed", "from 0 to 4294967295, not '4294967296'"},
     {{"--seed", "12ab"}, "--seed", "not '12ab'"},
     {{"--headless", "--input", "1500"}, "--input", "not '1500'"},
     {{"--headless", "--input", "1500:9"}, "--input", "not '1500:9'"},
@@ -226,6 +232,13 @@ const BadCase badCases[] = {
     {{"--headless", "--input", "1500:90+c"}, "--input", "not '1500:90+c'"},
     {{"--headless", "--input", "1500:903c6400"}, "--input", "not '1500:903c6400'"},
     {{"--headless", "--input", "-5:90"}, "--input", "not '-5:90'"},
+    // Far enough that its microseconds would wrap round to the start of the run.
+    {{"--headless", "--input", "9223372036854775:90"}, "--input", "MS from 0 to 1000000000000"},
+    {{"--headless", "--input", "1000000000001:90"}, "--input", "not '1000000000001:90'"},
+    // A huge value is quoted by its beginning only, on the one line.
+    {{"--headless", "--until", std::string(100'000, '9')}, "--until", "not '" + std::string(40, '9') + "...'"},
+    {{"--" + std::string(100'000, 'x')}, "unknown option", "'--" + std::string(38, 'x') + "...'"},
+    {{"--headless", "--clock", "real\nvirtual"}, "--clock", "not 'real?virtual'"},
     {{"--headless", "--input", "1500:"}, "--input", "not '1500:'"},
     {{"--headless", "--answer", "run:1"}, "--answer", "not 'run:1'"},
     {{"--headless", "--answer", "play"}, "--answer", "not 'play'"},
@@ -262,6 +275,7 @@ TEST(CommandLine, BadFormsAreRefusedWithOneLineNamingTheOption) {
         EXPECT_NE(error.find(c.named), std::string::npos) << joined(c.args) << ": " << error;
         EXPECT_NE(error.find(c.says), std::string::npos) << joined(c.args) << ": " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << joined(c.args) << ": " << error;
+        EXPECT_LT(error.size(), 200u) << error;
     }
 }
 

@@ -85,7 +85,7 @@ TEST(MidiFileInput, RefusesWhatIsNotAFileItCanReadAndSaysWhy) {
     }
     std::string reason;
     EXPECT_FALSE(readTimedMessages(test::writeTestFile("missing-dir", {}) + "/none.mid", reason));
-    EXPECT_NE(reason.find("cannot read"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("cannot open"), std::string::npos) << reason;
 }
 
 }  // namespace

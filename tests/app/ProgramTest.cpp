@@ -4,6 +4,8 @@
 // piece, with a desktop entry that validates, the icon and the manual page.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,10 +28,17 @@ using test::Subprocess;
     return ::testing::AssertionSuccess();
 }
 
-TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOne) {
+TEST(Program, TasksFilesThatCannotBePlayedAndRunsThatCannotGoOnSayWhatHappenedOnOneLine) {
     test::TempFolder dir("program");
     const std::string tune = dir / "tune.mid", copy = dir / "copy.mid";
     test::writeFile(tune, test::SmfBuilder().event(0, {0x90, 60, 100}).event(96, {60, 0}).endOfTrack().bytes());
+    // A named pipe nobody writes to: opening it as a plain open does would wait for ever.
+    const std::string pipe = dir / "pipe.mid", folder = dir / "";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string openBox = " (\"ファイルオープンのエラーです！\")";
+    const std::string format1 = dir / "format1.mid";
+    test::writeFile(format1, test::SmfBuilder(480, 1).endOfTrack().bytes());
+    const std::string noNoteCanCome = "vesk: the performance waits for a note and nothing is left to play one";
     const struct {
         std::vector<std::string> args;
         int code;
@@ -45,6 +54,19 @@ TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOn
         {{"--loop", dir / "none.mid", dir / "none2.mid", "--headless"}, 1, "",
          "passes it over\nvesk: none of the 2 files of the loop can be played\n"},
         {{"--bogus"}, 2, "", "vesk: unknown option '--bogus'"},
+        // Only regular files are read, whether given on the command line or in the dialog,
+        // which then asks again (and, with no answer left, quits).
+        {{pipe, "--headless"}, 1, "", "vesk: cannot open \"" + pipe + "\": it is a named pipe"},
+        {{folder, "--headless"}, 1, "", "vesk: cannot open \"" + folder + "\": it is a directory"},
+        {{"--convert", pipe, copy}, 1, "", "vesk: cannot open \"" + pipe + "\": it is a named pipe"},
+        {{"--headless", "--answer", "run:1:" + pipe}, 0, "",
+         "vesk: cannot open \"" + pipe + "\": it is a named pipe, not a regular file" + openBox},
+        {{"--headless", "--answer", "run:1:" + folder}, 0, "",
+         "vesk: cannot open \"" + folder + "\": it is a directory, not a file" + openBox},
+        // On virtual time, with nothing left that could play a note: a channel the file does
+        // not play, a file refused.
+        {{"--headless", "--answer", "run:2:" + tune}, 0, "", noNoteCanCome},
+        {{"--headless", "--answer", "run:1:" + format1}, 0, "", noNoteCanCome},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front());
@@ -60,6 +82,20 @@ TEST(Program, TasksPrintWhatTheyDidAndFilesThatCannotBePlayedAreOneLineAndExitOn
     }
     // The copy is the one the player takes: running status written out.
     EXPECT_EQ(test::readFile(copy).substr(22), std::string("\x00\x90\x3C\x64\x60\x90\x3C\x00\x00\xFF\x2F\x00", 12));
+}
+
+// A scripted note still to come keeps such a run going: the flake grows, the finale and
+// the restart follow, and the dialog, with no answer left, ends the run.
+TEST(Program, ARunWaitsForAScriptedNoteStillToCome) {
+    test::TempFolder dir("scripted-note");
+    const std::string tune = dir / "tune.mid", trace = dir / "trace.jsonl";
+    test::writeFile(tune, test::SmfBuilder().event(0, {0x90, 60, 100}).event(96, {60, 0}).endOfTrack().bytes());
+    Subprocess vesk(VESK_PROGRAM, {"--headless", "--answer", "run:2:" + tune, "--input", "5000:903c64", "--trace", trace});
+    EXPECT_EQ(vesk.wait(), 0);
+    EXPECT_EQ(vesk.err().find("waits for a note"), std::string::npos) << vesk.err();
+    const std::string lines = test::readFile(trace);
+    EXPECT_NE(lines.find("\"segmentCount\":7"), std::string::npos);
+    EXPECT_NE(lines.find("\"ev\":\"performance_start\",\"replayMode\":1"), std::string::npos) << "no restart";
 }
 
 bool hasProgram(const std::string& name) {

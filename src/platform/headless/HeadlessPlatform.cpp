@@ -75,6 +75,7 @@ struct HeadlessState {
     std::vector<Record> records;
     std::function<void(const Record&)> listener;
     std::function<void(std::int64_t)> clockListener;
+    std::function<bool()> nothingScheduled;
 };
 
 namespace {
@@ -133,6 +134,10 @@ void advanceTo(HeadlessState& s, std::int64_t untilUs) {
 }
 
 bool waitVirtual(HeadlessState& s, std::optional<std::int64_t> limitUs) {
+    if (s.schedule.empty() && !s.stopUs && s.nothingScheduled && s.nothingScheduled()) {
+        s.loop.postQuit(0);
+        return true;
+    }
     if (!limitUs) {
         // No deadline: jump to whatever is scheduled next, if anything is.
         if (s.schedule.empty()) return false;
@@ -439,6 +444,9 @@ void HeadlessPlatform::onRecord(std::function<void(const Record&)> listener) {
 }
 void HeadlessPlatform::onClockMove(std::function<void(std::int64_t)> listener) {
     state_->clockListener = std::move(listener);
+}
+void HeadlessPlatform::onNothingScheduled(std::function<bool()> endsRun) {
+    state_->nothingScheduled = std::move(endsRun);
 }
 DisplayMode HeadlessPlatform::currentMode() const { return state_->currentMode; }
 bool HeadlessPlatform::windowTargetAttached() const { return state_->targetAttached; }

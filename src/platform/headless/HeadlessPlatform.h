@@ -7,7 +7,8 @@
 //    minutes of ticks run in milliseconds and the same inputs give the same run; one-shot
 //    timer callbacks and scripted events run in deadline order on the window thread;
 //  - scripted dialogs and boxes: answered from a script after a virtual time open, the
-//    timers firing meanwhile; a dialog with nobody left to answer it ends the run;
+//    timers firing meanwhile; a dialog with nobody left to answer it ends the run, and so
+//    may a run with nothing left on its schedule (onNothingScheduled);
 //  - injectable set-up failures: any step of the display and scene set-up can be made to fail;
 //  - records of every box, dialog, display mode, beep, pause and pointer move, with the
 //    virtual millisecond, kept for the caller or handed to a listener as they are made;
@@ -132,6 +133,11 @@ public:
     // due until now has run and the window has been painted, so the surface shows now what
     // the window shows until `toUs`. The listener may post, not schedule.
     void onClockMove(std::function<void(std::int64_t toUs)> listener);
+    // Virtual clock without a stop: asked whenever the loop waits with nothing scheduled (no
+    // one-shot timer, no scripted event, no box or dialog waiting for its answer), when
+    // nothing but the window timers can happen any more. True ends the run there (exit
+    // code 0) rather than let virtual time run on for ever.
+    void onNothingScheduled(std::function<bool()> endsRun);
     DisplayMode currentMode() const;
     bool windowTargetAttached() const;
     int openModals() const;

@@ -125,8 +125,8 @@ bool Render::open(std::string& reason) {
             reason);
         if (!sound_) return false;
     }
-    const platform::MediaSpec spec{job_.width, job_.height, checked_.rate, sound_ ? sound_->sampleRate() : 0};
-    auto writer = platform::openMediaWriter(checked_.target, job_.out, spec, reason);
+    const platform::MediaLayout layout{job_.width, job_.height, checked_.rate, sound_ ? sound_->sampleRate() : 0};
+    auto writer = platform::openMediaWriter(checked_.target, job_.out, layout, reason);
     if (!writer) return false;
     // Converting and encoding beside the performance and the synthesiser: two cores' work.
     writer_ = std::make_unique<platform::BackgroundWriter>(std::move(writer));

@@ -19,7 +19,7 @@ struct FrameRate {
     int den = 1;
 };
 
-struct MediaSpec {
+struct MediaLayout {
     int width = 0, height = 0;  // of the pictures written; the window's are scaled to it
     FrameRate fps;
     int sampleRate = 0;  // stereo sound at this many frames a second
@@ -43,7 +43,7 @@ public:
 
     virtual bool keepsPicture() const = 0;
     virtual bool keepsSound() const = 0;
-    // The next frame, which shows `window` (scaled to the spec's size). False on an error.
+    // The next frame, which shows `window` (scaled to the layout's size). False on an error.
     virtual bool writeFrame(const FramePixels& window, FrameChange change) = 0;
     // The next stretch of sound, both channels as long. False on an error.
     virtual bool writeSound(std::span<const float> left, std::span<const float> right) = 0;

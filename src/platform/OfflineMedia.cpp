@@ -112,12 +112,12 @@ std::optional<MediaTarget> mediaTargetFor(const std::string& path, std::string& 
 }
 
 std::unique_ptr<MediaWriter> openMediaWriter(const MediaTarget& target, const std::string& path,
-                                             const MediaSpec& spec, std::string& reason) {
-    if (target.form == MediaTarget::Form::Folder) return openPngFrames(path, spec, reason);
+                                             const MediaLayout& layout, std::string& reason) {
+    if (target.form == MediaTarget::Form::Folder) return openPngFrames(path, layout, reason);
 #if VESK_WITH_VIDEO
     const video::VideoModuleApi* module = videoModule(reason);
     if (!module) return nullptr;
-    return module->openWriter(path, *static_cast<const video::VideoFormat*>(target.format), spec, reason);
+    return module->openWriter(path, *static_cast<const video::VideoFormat*>(target.format), layout, reason);
 #else
     reason = "this build writes no video files";
     return nullptr;

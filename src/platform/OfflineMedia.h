@@ -31,7 +31,7 @@ std::optional<MediaTarget> mediaTargetFor(const std::string& path, std::string& 
 
 // Null with the reason (naming `path`) when the writer cannot be begun.
 std::unique_ptr<MediaWriter> openMediaWriter(const MediaTarget& target, const std::string& path,
-                                             const MediaSpec& spec, std::string& reason);
+                                             const MediaLayout& layout, std::string& reason);
 
 // The embedded synthesiser on `soundFont` (empty: the one the live program finds),
 // rendering into `sink`; null with the reason.

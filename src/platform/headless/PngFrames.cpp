@@ -18,8 +18,8 @@ constexpr int framePathMax = 32;
 
 class PngFramesWriter final : public MediaWriter {
 public:
-    PngFramesWriter(std::unique_ptr<PendingFile> folder, const MediaSpec& spec)
-        : folder_(std::move(folder)), spec_(spec) {}
+    PngFramesWriter(std::unique_ptr<PendingFile> folder, const MediaLayout& layout)
+        : folder_(std::move(folder)), layout_(layout) {}
 
     bool keepsPicture() const override { return true; }
     bool keepsSound() const override { return false; }
@@ -27,7 +27,7 @@ public:
         if (!error_.empty()) return false;
         const std::string path = framePngPath(folder_->tempPath(), ++frames_);
         if (change == FrameChange::Same && frames_ > 1 && linkLast(path)) return true;
-        if (window.width != spec_.width || window.height != spec_.height) {
+        if (window.width != layout_.width || window.height != layout_.height) {
             error_ = "PNG frames of " + folder_->path() + " are the window's own size";
             return false;
         }
@@ -53,7 +53,7 @@ private:
     }
 
     std::unique_ptr<PendingFile> folder_;
-    MediaSpec spec_;
+    MediaLayout layout_;
     int frames_ = 0;
     std::string error_;
 };
@@ -66,11 +66,11 @@ std::string framePngPath(const std::string& folder, int frame) {
     return folder + name;
 }
 
-std::unique_ptr<MediaWriter> openPngFrames(const std::string& folder, const MediaSpec& spec,
+std::unique_ptr<MediaWriter> openPngFrames(const std::string& folder, const MediaLayout& layout,
                                            std::string& reason) {
     auto pending = PendingFile::create(folder, PendingKind::Folder, reason);
     if (!pending) return nullptr;
-    return std::make_unique<PngFramesWriter>(std::move(pending), spec);
+    return std::make_unique<PngFramesWriter>(std::move(pending), layout);
 }
 
 }  // namespace vesk::platform

@@ -14,7 +14,7 @@ namespace vesk::platform {
 std::string framePngPath(const std::string& folder, int frame);
 
 // Null with the reason when the folder cannot be begun. Pictures only: sound is refused.
-std::unique_ptr<MediaWriter> openPngFrames(const std::string& folder, const MediaSpec& spec,
+std::unique_ptr<MediaWriter> openPngFrames(const std::string& folder, const MediaLayout& layout,
                                            std::string& reason);
 
 }  // namespace vesk::platform

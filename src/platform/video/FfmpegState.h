@@ -41,7 +41,7 @@ struct FfmpegState {
     ~FfmpegState();
 
     std::unique_ptr<PendingFile> file;
-    MediaSpec spec;
+    MediaLayout layout;
     AVFormatContext* format = nullptr;
     bool headerWritten = false;
     AVPacket* packet = nullptr;

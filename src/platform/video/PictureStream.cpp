@@ -71,10 +71,10 @@ bool openPicture(FfmpegState& s, const VideoFormat& format) {
     if (!codec) return fail(s, "this FFmpeg has no " + name + " encoder for");
     AVCodecContext* c = s.picture.codec = avcodec_alloc_context3(codec);
     if (!c) return fail(s, "out of memory for");
-    c->width = s.spec.width;
-    c->height = s.spec.height;
-    c->time_base = {s.spec.fps.den, s.spec.fps.num};
-    c->framerate = {s.spec.fps.num, s.spec.fps.den};
+    c->width = s.layout.width;
+    c->height = s.layout.height;
+    c->time_base = {s.layout.fps.den, s.layout.fps.num};
+    c->framerate = {s.layout.fps.num, s.layout.fps.den};
     c->pix_fmt = encoderPixels;
     tagColours(c);
     if (!openEncoder(s, s.picture, format.picture)) return false;

@@ -82,10 +82,10 @@ bool openSound(FfmpegState& s, const VideoFormat& format) {
     if (!codec) return fail(s, "this FFmpeg has no " + name + " encoder for");
     AVCodecContext* c = s.sound.codec = avcodec_alloc_context3(codec);
     if (!c) return fail(s, "out of memory for");
-    c->sample_rate = s.spec.sampleRate;
+    c->sample_rate = s.layout.sampleRate;
     c->sample_fmt = sampleFormatFor(codec);
     c->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-    c->time_base = {1, s.spec.sampleRate};
+    c->time_base = {1, s.layout.sampleRate};
     if (!openEncoder(s, s.sound, format.sound)) return false;
     return makeFrameAndQueue(s) && makeResampler(s);
 }

@@ -20,7 +20,7 @@ struct VideoModuleApi {
     const VideoFormat* (*formatFor)(std::string_view extension);
     bool (*available)(const VideoFormat& format, std::string& reason);
     std::unique_ptr<MediaWriter> (*openWriter)(const std::string& path, const VideoFormat& format,
-                                               const MediaSpec& spec, std::string& reason);
+                                               const MediaLayout& layout, std::string& reason);
 };
 
 // The module's one exported name, and the file it is built as.

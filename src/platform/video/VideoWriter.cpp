@@ -136,10 +136,10 @@ bool encode(FfmpegState& s, Encoding& e, const AVFrame* frame) {
 }
 
 std::unique_ptr<MediaWriter> openVideoWriter(const std::string& path, const VideoFormat& format,
-                                             const MediaSpec& spec, std::string& reason) {
+                                             const MediaLayout& layout, std::string& reason) {
     quietLibraries();
     auto writer = std::make_unique<FfmpegWriter>();
-    writer->s.spec = spec;
+    writer->s.layout = layout;
     writer->s.file = PendingFile::create(path, PendingKind::File, reason);
     if (!writer->s.file) return nullptr;
     if (!openContainer(writer->s, format)) {

@@ -6,7 +6,7 @@
 // by swresample; a frame that did not change is neither converted nor encoded again: the
 // picture before it lasts a frame longer (frames on the rate's grid, of varying length);
 // no time of creation or library version in the file, so the same run gives the same bytes.
-// Limits: the sound is stereo at the spec's rate.
+// Limits: the sound is stereo at the layout's rate.
 #pragma once
 
 #include <memory>
@@ -19,6 +19,6 @@ namespace vesk::platform::video {
 
 // Null with the reason (naming `path`) when the file cannot be begun.
 std::unique_ptr<MediaWriter> openVideoWriter(const std::string& path, const VideoFormat& format,
-                                             const MediaSpec& spec, std::string& reason);
+                                             const MediaLayout& layout, std::string& reason);
 
 }  // namespace vesk::platform::video

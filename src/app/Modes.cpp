@@ -17,6 +17,8 @@
 #include "app/GivenFile.h"
 #include "app/MidiFileInput.h"
 #include "app/Render.h"
+#include "app/SessionRecorder.h"
+#include "app/SessionReplay.h"
 #include "app/Trace.h"
 #include "app/Unattended.h"
 #include "app/VeskWindow.h"
@@ -91,47 +93,86 @@ void endWhenNoNoteCanCome(HeadlessPlatform& platform, const Vesk& vesk) {
     });
 }
 
+WindowFilter* filterOf(const Run& run) {
+    if (run.recorder) return run.recorder;
+    return run.replay;
+}
+
 }  // namespace
 
 int runProgram(const Options& options) {
     QuitOnSignals signals;  // before any thread starts
     if (!options.renderOut.empty()) return runRender(options, signals);
+    if (!options.session.empty()) return runReplay(options, signals);
     // Every random choice of the run draws from the C library's generator.
-    std::srand(options.seed ? *options.seed : unsigned(std::time(nullptr)));
+    const unsigned seed = options.seed ? *options.seed : unsigned(std::time(nullptr));
+    std::srand(seed);
     std::string error;
     const std::unique_ptr<midi::SmfSource> source = chooseSource(options, std::cerr, error);
     if (!source) {
         std::cerr << "vesk: " << error << "\n";
         return exitFailed;
     }
-    return options.headless ? runHeadless(options, *source, signals) : runWindow(options, *source, signals);
+    std::unique_ptr<SessionRecorder> recorder;
+    if (!options.recordSession.empty() && !(recorder = SessionRecorder::open(options.recordSession, error))) {
+        std::cerr << "vesk: " << error << "\n";
+        return exitFailed;
+    }
+    const Run run{options, signals, seed, recorder.get(), nullptr};
+    return options.headless ? runHeadless(run, *source) : runWindow(run, *source);
 }
 
-int runHeadless(const Options& o, midi::SmfSource& source, QuitOnSignals& signals) {
-    HeadlessPlatform platform(platform::windowSize.width, platform::windowSize.height,
-                              o.realClock ? HeadlessClock::Real : HeadlessClock::Virtual);
+int runReplay(const Options& options, QuitOnSignals& signals) {
+    std::string error;
+    const std::optional<Session> session = readSession(options.session, error);
+    if (!session || !sessionFilesUnchanged(*session, error)) {
+        std::cerr << "vesk: " << error << "\n";
+        return exitFailed;
+    }
+    std::srand(session->seed);
+    HeadlessPlatform platform(session->width, session->height);
+    SessionReplay replay(*session, platform);
+    return runHeadless({options, signals, session->seed, nullptr, &replay}, replay, &platform);
+}
+
+int runHeadless(const Run& run, midi::SmfSource& source, HeadlessPlatform* given) {
+    const Options& o = run.options;
+    std::optional<HeadlessPlatform> own;
+    if (!given)
+        own.emplace(platform::windowSize.width, platform::windowSize.height,
+                    o.realClock ? HeadlessClock::Real : HeadlessClock::Virtual);
+    HeadlessPlatform& platform = given ? *given : *own;
     script(platform, o);
     TraceFile trace;
     if (!openOutputs(o, trace)) return exitFailed;
 
     flake::CLibraryRandom random;
-    Vesk vesk(platform, random);
+    ModalWatcher* watcher = run.recorder ? static_cast<ModalWatcher*>(run.recorder) : run.replay;
+    std::optional<WatchedPlatform> watched;
+    if (watcher) watched.emplace(platform, *watcher);
+    Vesk vesk(watched ? static_cast<platform::Platform&>(*watched) : platform, random);
     Trace tracer(platform, trace.file, o.framesDir);
     vesk.observer = &tracer;
-    vesk.sequencer.setSource(&source);
-    endWhenNoNoteCanCome(platform, vesk);
-    const auto quitOnSignals = signals.attach(platform.loop());
+    vesk.sequencer.setSource(run.recorder ? &run.recorder->source(source) : &source);
+    if (run.replay) run.replay->attach(vesk);
+    else endWhenNoNoteCanCome(platform, vesk);
+    const auto quitOnSignals = run.signals.attach(platform.loop());
     int code = 0;
+    bool sessionOk = true;
     {
         Unattended unattended(o, vesk);  // its last take is written before the exit is traced
-        code = runApplication(vesk, &tracer.ports());
+        if (run.recorder) run.recorder->start(vesk, run.seed, !o.loop.empty());
+        code = runApplication(vesk, &tracer.ports(), {}, filterOf(run));
+        if (run.recorder) sessionOk = run.recorder->finish(code);
+        if (run.replay) run.replay->detach();
     }
     tracer.exit(code);
     vesk.observer = nullptr;
-    return tracer.framesOk() && tracer.traceOk() ? code : exitFailed;
+    return tracer.framesOk() && tracer.traceOk() && sessionOk ? code : exitFailed;
 }
 
-int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals) {
+int runWindow(const Run& run, midi::SmfSource& source) {
+    const Options& o = run.options;
     std::string reason;
     auto ports = platform::midi::createMidiPorts(o.midi, reason);
     if (!ports) {
@@ -150,15 +191,72 @@ int runWindow(const Options& o, midi::SmfSource& source, QuitOnSignals& signals)
         return exitFailed;
     }
     flake::CLibraryRandom random;
-    Vesk vesk(*platform, random);
-    vesk.sequencer.setSource(&source);
+    std::optional<WatchedPlatform> watched;
+    if (run.recorder) watched.emplace(*platform, *run.recorder);
+    Vesk vesk(watched ? static_cast<platform::Platform&>(*watched) : *platform, random);
+    vesk.sequencer.setSource(run.recorder ? &run.recorder->source(source) : &source);
     Unattended unattended(o, vesk);
-    const auto quitOnSignals = signals.attach(platform->loop());
+    if (run.recorder) run.recorder->start(vesk, run.seed, !o.loop.empty());
+    const auto quitOnSignals = run.signals.attach(platform->loop());
     // Said once they are open, with what opening them found.
-    return runApplication(vesk, ports.get(), [&ports] { std::cerr << "vesk: " << ports->describe() << "\n"; });
+    const int code = runApplication(
+        vesk, ports.get(), [&ports] { std::cerr << "vesk: " << ports->describe() << "\n"; }, run.recorder);
+    if (run.recorder && !run.recorder->finish(code)) return exitFailed;
+    return code;
 }
 
+namespace {
+
+// What every render takes from the options: OUT, the frame rate and size, the SoundFont,
+// how progress is shown and what stops it.
+RenderJob renderJob(const Options& o, QuitOnSignals& signals) {
+    RenderJob job;
+    job.out = o.renderOut;
+    job.fps = o.fps.value_or(defaultRenderFps);
+    if (o.renderSize) {
+        job.width = o.renderSize->width;
+        job.height = o.renderSize->height;
+    }
+    job.soundFont = o.midi.soundFont;
+    job.progress = isatty(STDERR_FILENO) ? ProgressDisplay::Terminal : ProgressDisplay::Lines;
+    job.stop = &signals.received();
+    return job;
+}
+
+// The session to render, read and checked, with the job's file its first; none after the
+// reason is said.
+std::optional<Session> sessionToRender(const Options& o, RenderJob& job) {
+    std::string error;
+    std::optional<Session> session = readSession(o.session, error);
+    if (session && sessionFilesUnchanged(*session, error)) {
+        int performances = 0;
+        for (const SessionEvent& e : session->events) {
+            if (e.kind == SessionEvent::Kind::Load && job.file.empty()) job.file = e.path;
+            performances += e.kind == SessionEvent::Kind::Choice && !e.endOfRun;
+        }
+        if (job.file.empty()) error = "the session " + o.session + " played no file, so there is nothing to render";
+        else if (o.performance && *o.performance > performances)
+            error = "the session " + o.session + " has " + std::to_string(performances) + " performance" +
+                    (performances == 1 ? "" : "s") + ", not " + std::to_string(*o.performance);
+        else return session;
+    }
+    std::cerr << "vesk: " << error << "\n";
+    return std::nullopt;
+}
+
+int runSessionRender(const Options& o, QuitOnSignals& signals) {
+    RenderJob job = renderJob(o, signals);
+    const std::optional<Session> session = sessionToRender(o, job);
+    if (!session) return exitFailed;
+    job.session = &*session;
+    job.performance = o.performance;
+    return renderPerformance(job, std::cerr);
+}
+
+}  // namespace
+
 int runRender(const Options& o, QuitOnSignals& signals) {
+    if (!o.session.empty()) return runSessionRender(o, signals);
     Options given = o;
     given.demo = o.file.empty();
     std::string error;
@@ -167,16 +265,10 @@ int runRender(const Options& o, QuitOnSignals& signals) {
         std::cerr << "vesk: " << error << "\n";
         return exitFailed;
     }
-    RenderJob job;
-    job.out = o.renderOut;
+    RenderJob job = renderJob(o, signals);
     job.file = choice->path;
     job.channel = choice->listenChannel + 1;
     job.seed = o.seed;
-    job.fps = o.fps.value_or(defaultRenderFps);
-    if (o.renderSize) {
-        job.width = o.renderSize->width;
-        job.height = o.renderSize->height;
-    }
     if (!o.inputFile.empty()) {
         const std::optional<TimedMessages> live = readTimedMessages(o.inputFile, error);
         if (!live) {
@@ -185,9 +277,6 @@ int runRender(const Options& o, QuitOnSignals& signals) {
         }
         job.input = live->messages;
     }
-    job.soundFont = o.midi.soundFont;
-    job.progress = isatty(STDERR_FILENO) ? ProgressDisplay::Terminal : ProgressDisplay::Lines;
-    job.stop = &signals.received();
     return renderPerformance(job, std::cerr);
 }
 

@@ -6,6 +6,7 @@
 #include "app/Options.h"
 #include "app/QuitOnSignals.h"
 #include "midi/SmfLoading.h"
+#include "platform/headless/HeadlessPlatform.h"
 
 namespace vesk::app {
 
@@ -13,10 +14,26 @@ namespace vesk::app {
 // that cannot be played is one line and exitFailed), then runs the mode the options chose.
 int runProgram(const Options& options);
 
-// The modes themselves, each performance's file from `source`; the caller has seeded the
-// random draws and watches the signals.
-int runHeadless(const Options& options, midi::SmfSource& source, QuitOnSignals& signals);
-int runWindow(const Options& options, midi::SmfSource& source, QuitOnSignals& signals);
+class SessionRecorder;
+class SessionReplay;
+
+// What a mode runs with: the random draws are seeded with `seed` already; a recorder
+// (--record) or a replay (--session), when there is one, watches the run.
+struct Run {
+    const Options& options;
+    QuitOnSignals& signals;
+    unsigned seed = 0;
+    SessionRecorder* recorder = nullptr;
+    SessionReplay* replay = nullptr;
+};
+
+// The modes themselves, each performance's file from `source`. A headless run makes its
+// platform unless given one.
+int runHeadless(const Run& run, midi::SmfSource& source, platform::headless::HeadlessPlatform* platform = nullptr);
+int runWindow(const Run& run, midi::SmfSource& source);
+// A recorded session replayed headless: refused (exitFailed, one line) when it cannot be
+// read or a file it played has changed.
+int runReplay(const Options& options, QuitOnSignals& signals);
 // One performance of FILE (the demo piece without one) to --render's OUT; a signal
 // finishes the file up to that moment.
 int runRender(const Options& options, QuitOnSignals& signals);

@@ -18,7 +18,7 @@ namespace {
 using platform::headless::DialogAnswer;
 using platform::headless::DisplayMode;
 
-enum class Mode { Play, Window, Headless, Render, Both, Unattended, Task };
+enum class Mode { Play, Window, Headless, Render, Both, Unattended, Session, Task };
 
 struct Group {
     Mode mode;
@@ -33,6 +33,7 @@ constexpr Group groups[] = {
     {Mode::Render, "Offline render", "on virtual time, faster than the music lasts"},
     {Mode::Both, "Every run", ""},
     {Mode::Unattended, "Unattended play", "in either mode"},
+    {Mode::Session, "Recorded sessions", ""},
     {Mode::Task, "Instead of a performance", ""},
 };
 
@@ -62,6 +63,9 @@ constexpr std::string_view renderSwitch = "--render";
 constexpr std::string_view channelOption = "--channel";
 constexpr std::string_view loopOption = "--loop";
 constexpr std::string_view fileArgument = "FILE";
+constexpr std::string_view sessionOption = "--session";
+// --performance's largest: a run of a month's performances, one every ten seconds.
+constexpr int performanceMax = 1'000'000;
 
 constexpr std::string_view usageIntro =
     "Usage: vesk [FILE] [options]\n"
@@ -364,6 +368,30 @@ std::vector<OptionRow> unattendedRows() {
     };
 }
 
+bool readPerformance(Options& o, const std::string& text) {
+    int n = 0;
+    if (!parseNumber(text, n) || n < 1 || n > performanceMax) return false;
+    o.performance = n;
+    return true;
+}
+
+// A run written down as it goes, and played again exactly.
+std::vector<OptionRow> sessionRows() {
+    return {
+        {"--record", "FILE", Mode::Session,
+         "writes the session as it goes (in either mode): the seed, each\n"
+         "file with its SHA-256, every dialog answer and live message, and\n"
+         "the tick that took each note, as JSON Lines",
+         [](Options& o, const std::string& v) { return readPath(o.recordSession, v); }, "a file name"},
+        {sessionOption, "FILE", Mode::Session,
+         "with --headless or --render: plays a recorded session again,\n"
+         "tick for tick as it was (its files must be unchanged)",
+         [](Options& o, const std::string& v) { return readPath(o.session, v); }, "a session file's name"},
+        {"--performance", "N", Mode::Session, "with --render --session: only the session's Nth performance",
+         readPerformance, "a number from 1 to " + std::to_string(performanceMax)},
+    };
+}
+
 // The table, in the order the usage text lists each group's options.
 const std::vector<OptionRow>& optionTable() {
     static const std::vector<OptionRow> rows = [] {
@@ -371,6 +399,7 @@ const std::vector<OptionRow>& optionTable() {
         for (OptionRow& row : headlessAndTaskRows()) all.push_back(std::move(row));
         for (OptionRow& row : renderRows()) all.push_back(std::move(row));
         for (OptionRow& row : unattendedRows()) all.push_back(std::move(row));
+        for (OptionRow& row : sessionRows()) all.push_back(std::move(row));
         return all;
     }();
     return rows;
@@ -476,6 +505,23 @@ std::string leftOverText(const std::string& argument) {
     return "one " + std::string(fileArgument) + " is played, not also '" + shown(argument) + "'";
 }
 
+// A replay takes all it plays from the session, on virtual time; empty when that is so.
+std::string sessionError(const Options& o, bool channel) {
+    const bool render = !o.renderOut.empty();
+    if (o.performance && (o.session.empty() || !render)) return "--performance needs --render and --session";
+    if (o.session.empty()) return {};
+    if (!o.headless && !render) return std::string(sessionOption) + " needs --headless or --render";
+    const std::string replays = std::string(sessionOption) + " plays what the session holds, not ";
+    if (!o.file.empty()) return replays + "FILE '" + shown(o.file) + "'";
+    if (o.demo || !o.loop.empty() || channel) return replays + (o.demo ? "--demo" : channel ? "--channel" : "--loop");
+    if (!o.answers.empty() || !o.inputs.empty() || !o.inputFile.empty())
+        return replays + (o.answers.empty() ? "scripted input" : "--answer");
+    if (o.seed) return replays + "--seed (it has its own)";
+    if (o.realClock) return std::string(sessionOption) + " replays on virtual time, not --clock real";
+    if (!o.recordSession.empty()) return std::string(sessionOption) + " is not recorded again with --record";
+    return {};
+}
+
 // The options given together that do not go together; empty when they all do.
 std::string combinationError(const std::vector<OptionRow>& rows, const std::vector<CLI::Option*>& given,
                              const Options& o) {
@@ -504,7 +550,7 @@ std::string combinationError(const std::vector<OptionRow>& rows, const std::vect
         return std::string(fileArgument) + " '" + shown(o.file) + "' is not played with " +
                (o.listPorts ? "--list-ports" : !o.loop.empty() ? std::string(loopOption) : "--convert");
     if (o.demo && !o.loop.empty()) return "--demo is not played with " + std::string(loopOption);
-    return {};
+    return sessionError(o, channel);
 }
 
 }  // namespace

@@ -51,6 +51,9 @@ struct Options {
     std::vector<std::string> loop;  // files, folders and lists played round and round
     std::string snapshotDir;        // a PNG of each finale's first picture
     std::string recordMidi;         // each performance's live input as FILE-NNNN.mid
+    std::string recordSession;      // the session written as it goes
+    std::string session;            // a recorded session replayed
+    std::optional<int> performance;  // only this performance of the session (from 1)
 };
 
 // --until's latest: far beyond any performance, and small enough that its milliseconds

@@ -11,7 +11,9 @@
 #include <ostream>
 
 #include "app/RenderChecks.h"
+#include "app/SessionReplay.h"
 #include "app/VeskWindow.h"
+#include "app/WatchedPlatform.h"
 #include "flake/FlakeState.h"
 #include "flake/Random.h"
 #include "platform/BackgroundWriter.h"
@@ -86,7 +88,7 @@ public:
     bool open(std::string& reason);
     int perform();
     int finish(int code);
-    void performanceStarted(const Vesk&) override { ++performances_; }
+    void performanceStarted(const Vesk&) override;
     void tickCompleted(const Vesk& vesk) override;
 
 private:
@@ -96,6 +98,8 @@ private:
     void endAt(std::int64_t timeUs, int code, std::string why);
     void onRecord(const Record& r);
     void sayWritten(std::int64_t endUs) const;
+    // Everything is kept, or only the one performance asked for is, now that it plays.
+    bool keeping() const { return !job_.performance || performances_ == *job_.performance; }
 
     const RenderJob& job_;
     CheckedJob checked_;
@@ -108,6 +112,7 @@ private:
     RenderProgress progress_;
     std::int64_t lastInputUs_ = 0;
     int performances_ = 0;
+    std::int64_t originUs_ = 0;  // where the file's time 0 lies on the run's clock
     std::int64_t nextFrame_ = 0;
     std::optional<std::int64_t> endedAtUs_;  // set when the render ends before the performance
     std::string failure_;                    // a write error: the file is abandoned
@@ -120,7 +125,7 @@ bool Render::open(std::string& reason) {
             job_.soundFont, [this] { return platform_.timers().nowUs(); },
             [this](std::span<const float> left, std::span<const float> right) {
                 // Past the end nothing more is kept: the file ends where its pictures do.
-                return endedAtUs_ || writer_->writeSound(left, right);
+                return endedAtUs_ || !keeping() || writer_->writeSound(left, right);
             },
             reason);
         if (!sound_) return false;
@@ -134,6 +139,10 @@ bool Render::open(std::string& reason) {
 }
 
 void Render::script() {
+    platform_.onClockMove([this](std::int64_t toUs) { onClockMove(toUs); });
+    platform_.onRecord([this](const Record& r) { onRecord(r); });
+    // A session has its own end, and its own answers and live input.
+    if (job_.session) return;
     platform_.stopAt(renderLimitMs(checked_.musicUs), 0);
     platform_.answerDialog({{{midi::fileNameControl, job_.file}, {midi::channelControl, std::to_string(job_.channel)}},
                             DialogAnswer::Action::Press, midi::runButton, 0});
@@ -141,20 +150,33 @@ void Render::script() {
     platform_.setDefaultDialogAnswer(std::nullopt);
     for (const ScriptedInput& input : job_.input)
         platform_.postAt(input.ms, {platform::MessageType::MidiInput, input.message});
-    platform_.onClockMove([this](std::int64_t toUs) { onClockMove(toUs); });
-    platform_.onRecord([this](const Record& r) { onRecord(r); });
 }
 
 int Render::perform() {
     script();
-    std::srand(job_.seed ? *job_.seed : unsigned(std::time(nullptr)));
+    std::srand(job_.session ? job_.session->seed : job_.seed ? *job_.seed : unsigned(std::time(nullptr)));
     flake::CLibraryRandom random;
-    Vesk vesk(platform_, random);
+    std::optional<SessionReplay> replay;
+    std::optional<WatchedPlatform> watched;
+    if (job_.session) watched.emplace(platform_, replay.emplace(*job_.session, platform_));
+    Vesk vesk(watched ? static_cast<platform::Platform&>(*watched) : platform_, random);
     vesk.observer = this;
+    if (replay) {
+        vesk.sequencer.setSource(&*replay);
+        replay->attach(vesk);
+    }
     RenderPorts ports(sound_ ? static_cast<platform::MidiOutput&>(*sound_) : silent_);
-    const int code = runApplication(vesk, &ports);
+    const int code = runApplication(vesk, &ports, {}, replay ? &*replay : nullptr);
+    if (replay) replay->detach();
     vesk.observer = nullptr;
     return code;
+}
+
+void Render::performanceStarted(const Vesk&) {
+    ++performances_;
+    if (!job_.performance) return;
+    if (performances_ == *job_.performance) originUs_ = platform_.timers().nowUs();
+    if (performances_ > *job_.performance && !endedAtUs_) endAt(platform_.timers().nowUs(), 0, {});
 }
 
 // Before the clock leaves the present: the sound up to the next moment anything can
@@ -175,10 +197,10 @@ void Render::onClockMove(std::int64_t toUs) {
 }
 
 void Render::captureFrames(std::int64_t untilUs) {
-    if (!writer_->keepsPicture() || !failure_.empty()) return;
+    if (!writer_->keepsPicture() || !failure_.empty() || !keeping()) return;
     platform::Surface& window = platform_.surface();
     bool first = true;
-    while (frameTimeUs(nextFrame_, checked_.rate) < untilUs) {
+    while (originUs_ + frameTimeUs(nextFrame_, checked_.rate) < untilUs) {
         // The surface's own record of change, taken only when a frame is due to see it.
         const FrameChange change = first && window.takeChanged() ? FrameChange::Changed : FrameChange::Same;
         first = false;
@@ -210,6 +232,7 @@ void Render::onRecord(const Record& r) {
 void Render::tickCompleted(const Vesk& vesk) {
     const std::int64_t now = platform_.timers().nowUs();
     estimate_.tick(now, vesk.state);
+    if (job_.session) return;  // a session ends where it ended
     const bool filePlaying = vesk.sequencer.playing() && vesk.sequencer.lastDeadlineUs() > now;
     if (performances_ != 1 || filePlaying || vesk.state.finaleStarted || now <= lastInputUs_ ||
         vesk.state.flake.segmentCount != flake::seedArmCount || endedAtUs_)
@@ -226,7 +249,7 @@ int Render::finish(int code) {
         return exitFailed;
     }
     const std::int64_t endUs = endedAtUs_.value_or(platform_.timers().nowUs());
-    if (endUs >= renderLimitMs(checked_.musicUs) * usPerMs)
+    if (!job_.session && endUs >= renderLimitMs(checked_.musicUs) * usPerMs)
         out_ << "vesk: the performance had not ended after " << formatLength(endUs) << "; the render stops there\n";
     if (!endedAtUs_) {
         if (sound_) sound_->renderUntil(endUs);
@@ -237,7 +260,7 @@ int Render::finish(int code) {
              << job_.out << "\n";
         return exitFailed;
     }
-    sayWritten(endUs);
+    sayWritten(endUs - originUs_);
     return code;
 }
 

@@ -14,6 +14,7 @@
 
 #include "app/Options.h"
 #include "app/RenderProgress.h"
+#include "app/SessionFile.h"
 #include "platform/Display.h"
 
 namespace vesk::app {
@@ -33,6 +34,10 @@ struct RenderJob {
     ProgressDisplay progress = ProgressDisplay::Lines;
     // Set to a signal's number to stop: the file is finished up to that moment.
     const std::atomic<int>* stop = nullptr;
+    // A recorded session replayed instead of `file` and `input` (its files checked already):
+    // the whole run, or only its `performance`th performance (from 1).
+    const Session* session = nullptr;
+    std::optional<int> performance;
 };
 
 // Exit codes besides exitBadCommandLine (OUT, size or fps refused before any work) and

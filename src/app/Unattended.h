@@ -24,6 +24,9 @@ public:
     Unattended& operator=(const Unattended&) = delete;
 
     void performanceStarted(const Vesk& vesk) override;
+    void fileLoaded(const Vesk& vesk) override {
+        if (next_) next_->fileLoaded(vesk);
+    }
     void tickCompleted(const Vesk& vesk) override;
     void repainted(const Vesk& vesk) override;
     void liveInput(const Vesk& vesk, std::uint32_t message) override;

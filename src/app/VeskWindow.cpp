@@ -1,6 +1,8 @@
 // Message dispatch and the start-up order.
 #include "app/VeskWindow.h"
 
+#include <optional>
+
 #include "midi/SmfLoading.h"
 #include "overlay/Ripples.h"
 #include "performance/Finale.h"
@@ -58,10 +60,27 @@ void VeskWindow::destroy() {
     vesk_.platform.loop().postQuit(0);
 }
 
-int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<void()>& devicesOpened) {
+namespace {
+
+class Filtered final : public platform::WindowHandler {
+public:
+    Filtered(WindowFilter& filter, platform::WindowHandler& window) : filter_(filter), window_(window) {}
+    void handleMessage(const platform::Message& message) override { filter_.handle(message, window_); }
+
+private:
+    WindowFilter& filter_;
+    platform::WindowHandler& window_;
+};
+
+}  // namespace
+
+int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<void()>& devicesOpened,
+                   WindowFilter* filter) {
     VeskWindow window(vesk);
+    std::optional<Filtered> filtered;
+    if (filter) filtered.emplace(*filter, window);
     platform::MessageLoop& loop = vesk.platform.loop();
-    loop.setHandler(&window);
+    loop.setHandler(filtered ? static_cast<platform::WindowHandler*>(&*filtered) : &window);
     if (ports) midi::openMidi(vesk.devices, *ports, loop, vesk.platform.modalUi());
     if (devicesOpened) devicesOpened();
     vesk.sequencer.setOutput(vesk.output());

@@ -20,9 +20,19 @@ private:
     Vesk& vesk_;
 };
 
+// Stands between the message loop and the window procedure: it sees every message the
+// window takes and may hand the window messages of its own (a recorded session counts the
+// ticks and paints; its replay delivers between them what came live).
+class WindowFilter {
+public:
+    virtual ~WindowFilter() = default;
+    virtual void handle(const platform::Message& message, platform::WindowHandler& window) = 0;
+};
+
 // The start-up after the window exists: the MIDI devices (on `ports`; null: none), then
 // `devicesOpened` when given, the file buffer, the first performance, then the message
-// loop until quit. Returns the exit code the quit request carried.
-int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<void()>& devicesOpened = {});
+// loop until quit, through `filter` when given. Returns the exit code the quit request carried.
+int runApplication(Vesk& vesk, platform::MidiPorts* ports, const std::function<void()>& devicesOpened = {},
+                   WindowFilter* filter = nullptr);
 
 }  // namespace vesk::app

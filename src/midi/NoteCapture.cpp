@@ -45,6 +45,15 @@ void NoteInbox::noteOff(std::uint8_t note) {
 
 void NoteInbox::drainInto(PerformanceState& state) {
     std::lock_guard lock(mutex_);
+    if (tap_) {
+        tapOn_.assign(on_.begin(), on_.begin() + onCount_);
+        tapOff_.assign(off_.begin(), off_.begin() + offCount_);
+        tap_->drained(tapOn_, tapOff_);
+        for (const std::uint8_t note : tapOn_) append(state.noteOnQueue, state.noteOnCount, note, dropped_);
+        for (const std::uint8_t note : tapOff_) append(state.noteOffQueue, state.noteOffCount, note, dropped_);
+        onCount_ = offCount_ = 0;
+        return;
+    }
     for (int i = 0; i < onCount_; ++i)
         append(state.noteOnQueue, state.noteOnCount, on_[std::size_t(i)], dropped_);
     for (int i = 0; i < offCount_; ++i)

@@ -8,12 +8,24 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "midi/SceneBackground.h"
 #include "platform/MidiOutput.h"
 #include "state/PerformanceState.h"
 
 namespace vesk::midi {
+
+// What a recorded session keeps of the hand-over: the notes each drain takes, in their
+// order (the file's from the sequencer's thread and the live ones, as they interleaved),
+// or, when a session is replayed, the notes each drain takes instead of what was captured.
+class DrainTap {
+public:
+    virtual ~DrainTap() = default;
+    // Window thread, inside drainInto: `on` and `off` hold what this drain takes; the tap
+    // may read them or put others in their place.
+    virtual void drained(std::vector<std::uint8_t>& on, std::vector<std::uint8_t>& off) = 0;
+};
 
 // Notes captured since the last drain. It holds as many notes of each kind as one tick's
 // queues; beyond that, notes are dropped (and counted) rather than written past the end:
@@ -33,6 +45,8 @@ public:
     std::uint64_t dropped() const;
     // A new performance starts with nothing captured.
     void clear();
+    // Window thread, while no drain runs; null: none.
+    void setTap(DrainTap* tap) { tap_ = tap; }
 
 private:
     mutable std::mutex mutex_;
@@ -41,6 +55,9 @@ private:
     int onCount_ = 0;
     int offCount_ = 0;
     std::uint64_t dropped_ = 0;
+    DrainTap* tap_ = nullptr;
+    // drainInto's copies for the tap, kept so that a drain allocates nothing once warm
+    std::vector<std::uint8_t> tapOn_, tapOff_;
 };
 
 // What capture writes to: the inbox, the pedal log, and the output the pedal is echoed on.

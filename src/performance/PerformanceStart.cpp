@@ -64,6 +64,7 @@ void startPerformance(Vesk& vesk) {
     vesk.platform.loop().setTimer(tickTimerId, startTickIntervalMs);
     if (vesk.observer) vesk.observer->performanceStarted(vesk);
     vesk.sequencer.startPlayback(scene::backgroundSetter(vesk.scene));
+    if (vesk.observer && vesk.sequencer.playing()) vesk.observer->fileLoaded(vesk);
 }
 
 bool resetPerformance(Vesk& vesk) {

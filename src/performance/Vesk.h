@@ -28,6 +28,8 @@ class VeskObserver {
 public:
     virtual ~VeskObserver() = default;
     virtual void performanceStarted(const Vesk&) {}
+    // The performance's file has been loaded into the file buffer, to be played.
+    virtual void fileLoaded(const Vesk&) {}
     virtual void tickCompleted(const Vesk&) {}
     virtual void repainted(const Vesk&) {}
     // A live input message (keyboard or script) as the window takes it, before capture.

@@ -63,6 +63,13 @@ struct HeadlessState {
     bool targetCreated = false;
     bool targetAttached = false;
     int openModals = 0;
+    // The boxes and dialogs open now, innermost last: their modal and, unless they wait to
+    // be answered by answerOpenModal, their scheduled answer.
+    struct OpenModal {
+        std::uint32_t id;
+        std::optional<std::pair<std::int64_t, std::uint64_t>> answer;
+    };
+    std::vector<OpenModal> openModalStack;
 
     // The script.
     std::deque<DialogAnswer> dialogAnswers;
@@ -177,11 +184,15 @@ bool waitReal(HeadlessState& s, std::optional<std::int64_t> limitUs) {
 // a quit request ended the run first; the answer is then taken off the schedule.
 bool stayOpen(HeadlessState& s, int openMs) {
     const std::uint32_t id = s.loop.newModalId();
-    const ScheduleKey answer = schedule(s, currentUs(s) + std::int64_t(std::max(openMs, 0)) * usPerMs,
-                                        {noTimer, [&s, id] { s.loop.answer(id); }});
-    if (s.loop.runModal(id)) return true;
-    s.schedule.erase(answer);
-    return false;
+    std::optional<ScheduleKey> answer;
+    if (openMs != untilAnswered)
+        answer = schedule(s, currentUs(s) + std::int64_t(std::max(openMs, 0)) * usPerMs,
+                          {noTimer, [&s, id] { s.loop.answer(id); }});
+    s.openModalStack.push_back({id, answer});
+    const bool answered = s.loop.runModal(id);
+    if (s.openModalStack.back().answer) s.schedule.erase(*s.openModalStack.back().answer);
+    s.openModalStack.pop_back();
+    return answered;
 }
 
 std::optional<DialogAnswer> nextDialogAnswer(HeadlessState& s) {
@@ -451,6 +462,17 @@ void HeadlessPlatform::onNothingScheduled(std::function<bool()> endsRun) {
 DisplayMode HeadlessPlatform::currentMode() const { return state_->currentMode; }
 bool HeadlessPlatform::windowTargetAttached() const { return state_->targetAttached; }
 int HeadlessPlatform::openModals() const { return state_->openModals; }
+
+bool HeadlessPlatform::answerOpenModal() {
+    HeadlessState& s = *state_;
+    if (s.openModalStack.empty() || s.openModalStack.back().id == 0) return false;
+    HeadlessState::OpenModal& open = s.openModalStack.back();
+    if (open.answer) s.schedule.erase(*open.answer);
+    open.answer.reset();
+    s.loop.answer(open.id);
+    open.id = 0;  // answered: a second call does nothing
+    return true;
+}
 
 std::string HeadlessPlatform::writeSurfacePng(const std::string& path) const {
     const Surface& s = state_->surface;

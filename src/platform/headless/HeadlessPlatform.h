@@ -56,6 +56,9 @@ struct DisplayMode {
     auto operator<=>(const DisplayMode&) const = default;
 };
 
+// A box or dialog open this long stays open until answerOpenModal() answers it.
+constexpr int untilAnswered = -1;
+
 // One answer to a dialog's showing: the texts typed into edit fields, then a button
 // pressed or the close box, after the dialog has been open `openMs` of virtual time.
 struct DialogAnswer {
@@ -115,8 +118,11 @@ public:
     void answerDialog(DialogAnswer answer);
     // Used once the scripted answers are spent; without one the run ends at that showing.
     void setDefaultDialogAnswer(std::optional<DialogAnswer> answer);
-    // Each box stays open this long (virtual ms) before its OK is pressed.
+    // Each box stays open this long (virtual ms, or untilAnswered) before its OK is pressed.
     void setMessageBoxOpenMs(int ms);
+    // Answers the innermost box or dialog open now, as its scripted answer would (the box's
+    // OK, the dialog's next answer); false when none is open or it has its answer already.
+    bool answerOpenModal();
     // Empty (the default): every mode is accepted.
     void acceptModes(std::set<DisplayMode> modes);
     void failSetup(SetupFailure step);

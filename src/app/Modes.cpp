@@ -104,9 +104,7 @@ int runProgram(const Options& options) {
     QuitOnSignals signals;  // before any thread starts
     if (!options.renderOut.empty()) return runRender(options, signals);
     if (!options.session.empty()) return runReplay(options, signals);
-    // Every random choice of the run draws from the C library's generator.
     const unsigned seed = options.seed ? *options.seed : unsigned(std::time(nullptr));
-    std::srand(seed);
     std::string error;
     const std::unique_ptr<midi::SmfSource> source = chooseSource(options, std::cerr, error);
     if (!source) {
@@ -129,7 +127,6 @@ int runReplay(const Options& options, QuitOnSignals& signals) {
         std::cerr << "vesk: " << error << "\n";
         return exitFailed;
     }
-    std::srand(session->seed);
     HeadlessPlatform platform(session->width, session->height);
     SessionReplay replay(*session, platform);
     return runHeadless({options, signals, session->seed, nullptr, &replay}, replay, &platform);
@@ -146,6 +143,8 @@ int runHeadless(const Run& run, midi::SmfSource& source, HeadlessPlatform* given
     TraceFile trace;
     if (!openOutputs(o, trace)) return exitFailed;
 
+    // Every random choice of the run draws from the C library's generator.
+    std::srand(run.seed);
     flake::CLibraryRandom random;
     ModalWatcher* watcher = run.recorder ? static_cast<ModalWatcher*>(run.recorder) : run.replay;
     std::optional<WatchedPlatform> watched;
@@ -190,6 +189,7 @@ int runWindow(const Run& run, midi::SmfSource& source) {
                   << "); without a display, 'vesk --render video.mp4 [FILE]' makes a video of it\n";
         return exitFailed;
     }
+    std::srand(run.seed);
     flake::CLibraryRandom random;
     std::optional<WatchedPlatform> watched;
     if (run.recorder) watched.emplace(*platform, *run.recorder);
@@ -232,7 +232,7 @@ std::optional<Session> sessionToRender(const Options& o, RenderJob& job) {
         int performances = 0;
         for (const SessionEvent& e : session->events) {
             if (e.kind == SessionEvent::Kind::Load && job.file.empty()) job.file = e.path;
-            performances += e.kind == SessionEvent::Kind::Choice && !e.endOfRun;
+            performances += e.kind == SessionEvent::Kind::Start;
         }
         if (job.file.empty()) error = "the session " + o.session + " played no file, so there is nothing to render";
         else if (o.performance && *o.performance > performances)

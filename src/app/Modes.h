@@ -10,14 +10,14 @@
 
 namespace vesk::app {
 
-// Seeds the random draws (with --seed, else the time), makes the given file ready (a file
+// Chooses the seed of the random draws (--seed, else the time), makes the given file ready (a file
 // that cannot be played is one line and exitFailed), then runs the mode the options chose.
 int runProgram(const Options& options);
 
 class SessionRecorder;
 class SessionReplay;
 
-// What a mode runs with: the random draws are seeded with `seed` already; a recorder
+// What a mode runs with: the random draws are seeded with `seed` at its start; a recorder
 // (--record) or a replay (--session), when there is one, watches the run.
 struct Run {
     const Options& options;

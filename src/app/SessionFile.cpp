@@ -27,7 +27,7 @@ constexpr int bitsPerByte = 8;
 constexpr int liveMessageBytes = 3;
 
 const std::map<Kind, std::string_view> kindNames = {
-    {Kind::Choice, "choice"}, {Kind::Load, "load"}, {Kind::Dialog, "dialog"}, {Kind::Box, "box"},
+    {Kind::Start, "performance"}, {Kind::Choice, "choice"}, {Kind::Load, "load"}, {Kind::Dialog, "dialog"}, {Kind::Box, "box"},
     {Kind::Live, "live"},     {Kind::Take, "take"}, {Kind::At, "at"},         {Kind::End, "end"},
 };
 
@@ -85,7 +85,8 @@ Json toJson(const SessionEvent& e) {
     case Kind::Dialog:
         o["file"] = e.fileText, o["path"] = e.path, o["channel"] = e.channelText, o["control"] = e.control;
         break;
-    case Kind::Box: break;
+    case Kind::Box:
+    case Kind::Start: break;
     case Kind::Live: o["ms"] = e.ms, o["msg"] = messageHex(e.message); break;
     case Kind::Take: o["on"] = e.on, o["off"] = e.off; break;
     case Kind::At: break;
@@ -116,6 +117,7 @@ SessionEvent fromJson(const Json& o) {
     case Kind::Take: e.on = notes(o.at("on")), e.off = notes(o.at("off")); break;
     case Kind::End: e.code = o.at("code").get<int>(); break;
     case Kind::Box:
+    case Kind::Start:
     case Kind::At: break;
     }
     return e;

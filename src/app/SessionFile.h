@@ -30,6 +30,7 @@ struct SessionMoment {
 // One line of a session, by its kind. Only the fields of its kind are used.
 struct SessionEvent {
     enum class Kind {
+        Start,   // a performance began
         Choice,  // the file source's answer: a file (path set), the dialog (none), or the end
         Load,    // a file loaded: its path as opened, SHA-256 and size
         Dialog,  // a dialog answered: what was typed and the button (0: the close box)

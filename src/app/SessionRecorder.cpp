@@ -148,6 +148,7 @@ void SessionRecorder::liveInput(const Vesk& vesk, std::uint32_t message) {
 }
 
 void SessionRecorder::performanceStarted(const Vesk& vesk) {
+    writer_.write(event(Kind::Start));
     if (next_) next_->performanceStarted(vesk);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include "app/Modes.h"
@@ -50,6 +51,15 @@ inline std::string readFile(const std::string& path) {
 inline void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                 std::streamsize(bytes.size()));
+}
+
+// A trace's (or session's) lines, each parsed; a line cut short, as a killed run leaves
+// it, is a discarded value.
+inline std::vector<nlohmann::json> traceOf(const std::string& path) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream text(readFile(path));
+    for (std::string line; std::getline(text, line);) lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    return lines;
 }
 
 // The program's exit code for `args` (the arguments after its name); -1, and a failure,

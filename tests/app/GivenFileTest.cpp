@@ -120,13 +120,6 @@ TEST(GivenFile, AFileThatCannotBePlayedIsRefusedWithWhyAndNoCopy) {
 
 using Json = nlohmann::json;
 
-std::vector<Json> traceOf(const std::string& path) {
-    std::vector<Json> lines;
-    std::istringstream in(test::readFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
-
 // vesk --headless FILE, as a person would start it with a format-1 file: its notes play at
 // once in merged order, the flake grows from channel 2's, and the dialog that returns
 // after the finale offers the copy and that channel.
@@ -140,7 +133,7 @@ TEST(GivenFile, VeskHeadlessPlaysAFormat1FileMergedAndTheDialogThenOffersTheCopy
     std::vector<std::vector<int>> notes;  // the file's notes as played, every channel but the voice's
     int grown = 0;
     Json dialog;
-    for (const Json& line : traceOf(trace)) {
+    for (const Json& line : test::traceOf(trace)) {
         if (line["ev"] == "dialog" && dialog.is_null()) dialog = line;
         if (line["ev"] == "tick" && line["scoreTick"] > 0) grown = std::max(grown, int(line["segmentCount"]) - 6);
         if (line["ev"] != "midi_out" || !dialog.is_null()) continue;

@@ -31,15 +31,8 @@ using namespace std::chrono_literals;
 // Generous: each wait ends as soon as what it waits for is there.
 constexpr auto patience = 20s;
 
-std::vector<Json> traceLines(const std::string& path) {
-    std::vector<Json> lines;
-    std::istringstream text(test::readFile(path));
-    for (std::string line; std::getline(text, line);) lines.push_back(Json::parse(line, nullptr, false));
-    return lines;
-}
-
 bool traceHas(const std::string& path, auto&& predicate) {
-    for (const Json& line : traceLines(path))
+    for (const Json& line : test::traceOf(path))
         if (line.is_object() && predicate(line)) return true;
     return false;
 }
@@ -106,7 +99,7 @@ TEST(Signals, EndTheRunThroughItsLoopWithTheShellsExitCodeAndNothingLeftSounding
         while (noteOns < 3 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(20ms);
             noteOns = 0;
-            for (const Json& line : traceLines(trace)) noteOns += line.is_object() && isNoteOn(line);
+            for (const Json& line : test::traceOf(trace)) noteOns += line.is_object() && isNoteOn(line);
         }
         EXPECT_GE(noteOns, 3);
         kill(pid, c.signal);
@@ -114,7 +107,7 @@ TEST(Signals, EndTheRunThroughItsLoopWithTheShellsExitCodeAndNothingLeftSounding
         const int status = waitForEnd(pid);
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
         EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
-        const std::vector<Json> lines = traceLines(trace);
+        const std::vector<Json> lines = test::traceOf(trace);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().value("ev", ""), "exit");
         EXPECT_EQ(lines.back().value("code", 0), c.exitCode);

@@ -22,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-std::vector<Json> traceOf(const std::string& path) {
-    std::vector<Json> lines;
-    std::istringstream in(test::readFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
-
 // Quarter notes on channel 2, each file its own, so the first note of a performance says
 // which file it plays.
 test::Bytes tune(std::initializer_list<std::uint8_t> notes) {
@@ -64,7 +57,7 @@ TEST(Unattended, ALoopPlaysTheGoodFilesInTurnPassesOverABrokenOneWithALineAndKee
     std::vector<int> firstNotes;
     std::vector<std::string> expectedSnaps;
     bool inFinale = false, noteTaken = true;
-    for (const Json& line : traceOf(trace)) {
+    for (const Json& line : test::traceOf(trace)) {
         EXPECT_NE(line["ev"], "message_box") << line;
         EXPECT_NE(line["ev"], "dialog") << line;
         if (line["ev"] == "performance_start") noteTaken = inFinale = false;
@@ -108,7 +101,7 @@ TEST(Unattended, TheLiveTakeOfEachPerformanceReadsBackWithTheSameMessagesAtTheSa
                              "--input", "2500:e00040", "--input", "29000:913e50"}),
               0);
     std::int64_t secondStartMs = -1;
-    for (const Json& line : traceOf(trace))
+    for (const Json& line : test::traceOf(trace))
         if (line["ev"] == "performance_start") secondStartMs = line["t"];
     ASSERT_GT(secondStartMs, 2500);
     ASSERT_LT(secondStartMs, 29000);

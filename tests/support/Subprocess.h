@@ -54,6 +54,7 @@ public:
     Subprocess& operator=(const Subprocess&) = delete;
 
     bool running() const { return pid_ > 0 && !code_; }
+    pid_t pid() const { return pid_; }
 
     // The exit code (128 + the signal for one that killed it); none when it was still
     // running after `limit`, and then it is killed.

@@ -1,0 +1,182 @@
+// Recorded sessions played again: a live run on the real clock whose ticks came late
+// replays tick for tick with the same frames (where a plain run of the same input does
+// not), and renders to the frames it showed; dialogs, a box and two performances replay
+// as they were answered, one performance renders alone, and a changed file is refused; a
+// run killed mid-way leaves a session that replays as far as it got.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/GivenFile.h"
+#include "app/Modes.h"
+#include "app/SessionFile.h"
+#include "app/SessionRecorder.h"
+#include "support/Subprocess.h"
+#include "AppRun.h"
+
+namespace vesk::app {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+// What each tick left, in order, without the time it came at.
+std::vector<Json> ticksOf(const std::string& trace) {
+    std::vector<Json> ticks;
+    for (Json line : test::traceOf(trace)) {
+        if (!line.is_object() || line["ev"] != "tick") continue;
+        line.erase("t");
+        ticks.push_back(line);
+    }
+    return ticks;
+}
+
+// Each frame's file, in order, by a hash of its bytes.
+std::vector<std::size_t> framesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::size_t> frames;
+    for (const std::string& name : names) frames.push_back(std::hash<std::string>{}(test::readFile(name)));
+    return frames;
+}
+
+// A burst of notes with the pedal, as a keyboard plays them, from 1.2 s on.
+std::vector<std::string> liveBurst() {
+    std::vector<std::string> args;
+    for (int i = 0; i < 24; ++i) {
+        const int ms = 1200 + i * 41;
+        char on[16], off[16];
+        std::snprintf(on, sizeof on, "%d:90%02x60", ms, 40 + i);
+        std::snprintf(off, sizeof off, "%d:80%02x00", ms + 130, 40 + i);
+        args.insert(args.end(), {"--input", on, "--input", off});
+    }
+    args.insert(args.end(), {"--input", "1190:b04070", "--input", "2300:b04000"});
+    return args;
+}
+
+TEST(Session, ALateLiveRunReplaysTickForTickWithItsFramesAndRendersToThem) {
+    test::TempFolder dir("session-live");
+    const std::string session = dir / "live.session", live = dir / "live.jsonl", replayed = dir / "replayed.jsonl",
+                      plain = dir / "plain.jsonl";
+    std::vector<std::string> args = {"--headless", VESK_DEMO_PIECE, "--until", "4.5", "--seed", "9"};
+    const std::vector<std::string> burst = liveBurst();
+    args.insert(args.end(), burst.begin(), burst.end());
+
+    // The live run, on the real clock, its window held up twice as a busy machine holds
+    // it: ticks come late and the file's notes bunch into the ticks that come.
+    std::vector<std::string> liveArgs = args;
+    liveArgs.insert(liveArgs.end(), {"--clock", "real", "--record", session, "--trace", live, "--frames", dir / "live"});
+    std::string error;
+    const std::optional<Options> options = parseCommandLine(liveArgs, error);
+    ASSERT_TRUE(options) << error;
+    const std::unique_ptr<midi::SmfSource> source = chooseSource(*options, std::cerr, error);
+    const std::unique_ptr<SessionRecorder> recorder = SessionRecorder::open(session, error);
+    ASSERT_TRUE(source && recorder) << error;
+    platform::headless::HeadlessPlatform platform(platform::windowSize.width, platform::windowSize.height,
+                                                  platform::headless::HeadlessClock::Real);
+    for (const int ms : {900, 2600}) platform.runAt(ms, [] { std::this_thread::sleep_for(450ms); });
+    QuitOnSignals signals;
+    ASSERT_EQ(runHeadless({*options, signals, 9, recorder.get(), nullptr}, *source, &platform), 0);
+
+    ASSERT_EQ(test::runVesk({"--headless", "--session", session, "--trace", replayed, "--frames", dir / "replayed"}), 0);
+    const std::vector<Json> ticks = ticksOf(live);
+    ASSERT_GT(ticks.size(), 15u);
+    EXPECT_EQ(ticksOf(replayed), ticks);
+    EXPECT_EQ(framesIn(dir / "replayed"), framesIn(dir / "live"));
+    // The same input on virtual time without the session: the late ticks made a difference.
+    args.insert(args.end(), {"--trace", plain});
+    ASSERT_EQ(test::runVesk(args), 0);
+    EXPECT_NE(ticksOf(plain), ticks);
+
+    // The render shows each picture the window showed, in turn (the last only at the very end).
+    ASSERT_EQ(test::runVesk({"--render", dir / "render", "--session", session}), 0);
+    const std::vector<std::size_t> shown = framesIn(dir / "live"), rendered = framesIn(dir / "render");
+    auto at = rendered.begin();
+    for (std::size_t i = 0; i + 1 < shown.size(); ++i) {
+        at = std::find(at, rendered.end(), shown[i]);
+        ASSERT_NE(at, rendered.end()) << "frame " << i + 1 << " of the live run is not in the render, in its turn";
+    }
+}
+
+// The dialog's answers are spent after the second performance: the third's dialog quits.
+TEST(Session, DialogsABoxAndTwoPerformancesReplayAsAnsweredAndOnePerformanceRendersAlone) {
+    test::TempFolder dir("session-dialogs");
+    const std::string tune = dir / "tune.mid", session = dir / "s.session", live = dir / "live.jsonl",
+                      replayed = dir / "replayed.jsonl";
+    test::writeFile(tune, test::shortPiece());
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(test::runVesk({"--headless", "--answer", "run:2:" + dir / "missing.mid", "--answer", "run:2:" + tune,
+                             "--answer", "run:2:" + tune, "--seed", "4", "--record", session, "--trace", live}),
+              0);
+    ASSERT_EQ(test::runVesk({"--headless", "--session", session, "--trace", replayed}), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ticksOf(replayed), ticksOf(live));
+    const auto answers = [](const std::string& trace) {
+        std::vector<Json> shown;
+        for (Json line : test::traceOf(trace))
+            if (line["ev"] == "dialog" || line["ev"] == "message_box" || line["ev"] == "performance_start")
+                shown.push_back(Json{line["ev"], line.value("result", ""), line.value("text", "")});
+        return shown;
+    };
+    const std::vector<Json> liveAnswers = answers(live);
+    EXPECT_EQ(answers(replayed), liveAnswers);
+    EXPECT_EQ(std::count(liveAnswers.begin(), liveAnswers.end(), Json{"message_box", "", "ファイルオープンのエラーです！"}), 1)
+        << Json(liveAnswers);
+
+    // Few pictures: only how many there are counts here.
+    const std::vector<std::string> render = {"--session", session, "--fps", "3"};
+    const auto frames = [&](const std::string& out, std::vector<std::string> more) {
+        more.insert(more.end(), {"--render", dir / out});
+        more.insert(more.end(), render.begin(), render.end());
+        EXPECT_EQ(test::runVesk(more), 0);
+        return framesIn(dir / out).size();
+    };
+    const std::size_t second = frames("second", {"--performance", "2"}), whole = frames("whole", {});
+    EXPECT_GT(second, 10u * 3) << "the second performance lasts over ten seconds";
+    EXPECT_LT(second * 3, whole * 2) << "the second performance alone is well under the whole run";
+
+    testing::internal::CaptureStderr();
+    // The third performance began, and its dialog ended the run.
+    EXPECT_EQ(test::runVesk({"--render", dir / "fourth", "--session", session, "--performance", "4"}), exitFailed);
+    test::Bytes changed = test::shortPiece();
+    changed.back() ^= 1;
+    test::writeFile(tune, changed);
+    EXPECT_EQ(test::runVesk({"--headless", "--session", session}), exitFailed);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("has 3 performances, not 4"), std::string::npos) << said;
+    EXPECT_NE(said.find(tune + " has changed since the session was recorded"), std::string::npos) << said;
+}
+
+TEST(Session, ARunKilledMidWayLeavesASessionThatReplaysAsFarAsItGot) {
+    test::TempFolder dir("session-killed");
+    const std::string session = dir / "s.session", replayed = dir / "replayed.jsonl";
+    test::Subprocess vesk(VESK_PROGRAM, {"--headless", "--clock", "real", VESK_DEMO_PIECE, "--until", "60",
+                                         "--record", session});
+    // Flushed at least once a second: what has come is in the file while the run goes on.
+    const auto reached = [&session] {
+        for (const Json& line : test::traceOf(session))
+            if (line.is_object() && line["ev"] == "at" && line["tick"] >= 8) return true;
+        return false;
+    };
+    for (auto deadline = std::chrono::steady_clock::now() + 30s; !reached() && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(reached());
+    ::kill(vesk.pid(), SIGKILL);
+    vesk.wait();
+
+    std::string error;
+    const std::optional<Session> read = readSession(session, error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_FALSE(read->ended);
+    const std::int64_t lastTick = read->events.back().at.tick;
+    ASSERT_EQ(test::runVesk({"--headless", "--session", session, "--trace", replayed}), 0);
+    const std::vector<Json> ticks = ticksOf(replayed);
+    EXPECT_GE(std::int64_t(ticks.size()), lastTick - 1);
+    EXPECT_LE(std::int64_t(ticks.size()), lastTick);
+}
+
+}  // namespace
+}  // namespace vesk::app

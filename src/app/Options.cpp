@@ -509,6 +509,9 @@ std::string leftOverText(const std::string& argument) {
 std::string sessionError(const Options& o, bool channel) {
     const bool render = !o.renderOut.empty();
     if (o.performance && (o.session.empty() || !render)) return "--performance needs --render and --session";
+    if (render && !o.recordSession.empty())
+        return "--record writes the session of a run as it is played; " + std::string(renderSwitch) +
+               " replays one with --session";
     if (o.session.empty()) return {};
     if (!o.headless && !render) return std::string(sessionOption) + " needs --headless or --render";
     const std::string replays = std::string(sessionOption) + " plays what the session holds, not ";

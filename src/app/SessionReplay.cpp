@@ -76,7 +76,8 @@ void SessionReplay::act(const SessionEvent& e) {
             divergence(std::string(e.kind == Kind::Box ? "a box" : "the dialog") + " the session answered was not showing");
         break;
     case Kind::End:
-        platform_.loop().postQuit(e.code);
+        // The replay is done, however the live run ended (Esc, a signal, a failure).
+        platform_.loop().postQuit(0);
         break;
     default:
         break;

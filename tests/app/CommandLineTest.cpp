@@ -63,6 +63,9 @@ void expectSame(const Options& actual, const Options& expected) {
     EXPECT_EQ(actual.loop, expected.loop);
     EXPECT_EQ(actual.snapshotDir, expected.snapshotDir);
     EXPECT_EQ(actual.recordMidi, expected.recordMidi);
+    EXPECT_EQ(actual.recordSession, expected.recordSession);
+    EXPECT_EQ(actual.session, expected.session);
+    EXPECT_EQ(actual.performance, expected.performance);
     EXPECT_EQ(actual.midi.output, expected.midi.output);
     EXPECT_EQ(actual.midi.input, expected.midi.input);
     EXPECT_EQ(actual.midi.soundFont, expected.midi.soundFont);
@@ -166,6 +169,16 @@ const GoodCase goodCases[] = {
          o.snapshotDir = "s";
          o.recordMidi = "t.mid";
      }},
+    // A session is recorded in either mode and replayed headless or rendered, whole or one performance.
+    {{"--demo", "--record", "s.session"}, [](Options& o) {
+         o.demo = true;
+         o.recordSession = "s.session";
+     }},
+    {{"--render", "v.mp4", "--session", "s.session", "--performance", "3"}, [](Options& o) {
+         o.renderOut = "v.mp4";
+         o.session = "s.session";
+         o.performance = 3;
+     }},
     // The latest time a scripted input may take, in milliseconds: --until's latest.
     {{"--headless", "--input", "1000000000000:90"}, [](Options& o) {
          o.headless = true;
@@ -214,6 +227,14 @@ const BadCase badCases[] = {
     {{"--demo", "--loop", "a.mid"}, "--demo", "not played with --loop"},
     {{"--loop", "--headless"}, "--loop", "not '--headless'"},
     {{"--record-midi", "--headless"}, "--record-midi", "not '--headless'"},
+    {{"--session", "s"}, "--session", "needs --headless or --render"},
+    {{"--headless", "--session", "s", "song.mid"}, "--session", "not FILE 'song.mid'"},
+    {{"--headless", "--session", "s", "--seed", "3"}, "--session", "not --seed"},
+    {{"--headless", "--session", "s", "--input", "5:90"}, "--session", "not scripted input"},
+    {{"--headless", "--session", "s", "--clock", "real"}, "--session", "not --clock real"},
+    {{"--headless", "--performance", "2"}, "--performance", "needs --render and --session"},
+    {{"--render", "v.mp4", "--session", "s", "--performance", "0"}, "--performance", "not '0'"},
+    {{"--render", "v.mp4", "--record", "s"}, "--record", "--render replays one with --session"},
     {{"--answer"}, "--answer", "needs a value"},
     {{"--headless", "--until"}, "--until", "needs a value"},
     {{"--headless", "--trace="}, "--trace", "needs a value"},

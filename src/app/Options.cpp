@@ -318,14 +318,22 @@ std::vector<OptionRow> headlessAndTaskRows() {
     };
 }
 
+// A file name that begins as an option does is the next option (./-x names such a file).
+bool readPath(std::string& to, const std::string& text) {
+    if (text.empty() || text.starts_with('-')) return false;
+    to = text;
+    return true;
+}
+
 // The offline render's options.
 std::vector<OptionRow> renderRows() {
     return {
         {renderSwitch, "OUT", Mode::Render,
          "one performance of FILE (the demo piece without one), to its end,\n"
-         "written to OUT: .mp4 (H.264 and AAC), .mkv, .webm (VP9 and Opus),\n"
-         ".wav (the sound alone) or a folder (PNG frames)",
-         [](Options& o, const std::string& v) { o.renderOut = v; return !v.empty(); }, "a file or folder name"},
+         "or a recorded --session, written to OUT: .mp4 (H.264 and AAC),\n"
+         ".mkv, .webm (VP9 and Opus), .wav (the sound alone) or a folder\n"
+         "(PNG frames)",
+         [](Options& o, const std::string& v) { return readPath(o.renderOut, v); }, "a file or folder name"},
         {"--fps", "F", Mode::Render, "frames a second (default 30)", readFps, "a number from 1 to 240"},
         {"--size", "WxH", Mode::Render,
          "the picture's size (default " + sizeText(platform::windowSize) + "; others scale it)", readSize,
@@ -333,13 +341,6 @@ std::vector<OptionRow> renderRows() {
         {"--input-file", "LIVE.mid", Mode::Render, "live input from a MIDI file, as if played on a keyboard",
          [](Options& o, const std::string& v) { o.inputFile = v; return !v.empty(); }, "a MIDI file's name"},
     };
-}
-
-// A file name that begins as an option does is the next option (./-x names such a file).
-bool readPath(std::string& to, const std::string& text) {
-    if (text.empty() || text.starts_with('-')) return false;
-    to = text;
-    return true;
 }
 
 // Playing on its own, as an installation does, and what it keeps of each performance.

@@ -17,6 +17,7 @@
 #include "flake/FlakeState.h"
 #include "flake/Random.h"
 #include "platform/BackgroundWriter.h"
+#include "platform/ForwardingPorts.h"
 #include "midi/SmfLoading.h"
 #include "platform/headless/HeadlessPlatform.h"
 
@@ -46,29 +47,6 @@ public:
     void sendShort(std::uint32_t) override {}
     void sendLong(std::span<const std::uint8_t>) override {}
     void reset() override {}
-};
-
-// The performance's devices: an output forwarding to the render's, which outlives them.
-class RenderPorts final : public platform::MidiPorts {
-public:
-    explicit RenderPorts(platform::MidiOutput& to) : to_(to) {}
-    bool hasOutput() override { return true; }
-    std::unique_ptr<platform::MidiOutput> openOutput() override { return std::make_unique<Forward>(to_); }
-    std::unique_ptr<platform::MidiInput> openInput() override { return nullptr; }
-    std::string describe() const override { return "offline render"; }
-
-private:
-    class Forward final : public platform::MidiOutput {
-    public:
-        explicit Forward(platform::MidiOutput& to) : to_(to) {}
-        void sendShort(std::uint32_t m) override { to_.sendShort(m); }
-        void sendLong(std::span<const std::uint8_t> b) override { to_.sendLong(b); }
-        void reset() override { to_.reset(); }
-
-    private:
-        platform::MidiOutput& to_;
-    };
-    platform::MidiOutput& to_;
 };
 
 std::string signalName(int signal) {
@@ -165,7 +143,7 @@ int Render::perform() {
         vesk.sequencer.setSource(&*replay);
         replay->attach(vesk);
     }
-    RenderPorts ports(sound_ ? static_cast<platform::MidiOutput&>(*sound_) : silent_);
+    platform::ForwardingPorts ports(sound_ ? static_cast<platform::MidiOutput&>(*sound_) : silent_, "offline render");
     const int code = runApplication(vesk, &ports, {}, replay ? &*replay : nullptr);
     if (replay) replay->detach();
     vesk.observer = nullptr;

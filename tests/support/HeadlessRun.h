@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/VeskWindow.h"
+#include "platform/ForwardingPorts.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/midi/RecordingMidiOutput.h"
 #include "support/FileDialogAnswers.h"
@@ -78,31 +79,9 @@ public:
     }
 
 private:
-    // Hands out outputs that forward to the recorder, which outlives them.
-    class Forward final : public platform::MidiOutput {
-    public:
-        explicit Forward(platform::MidiOutput& to) : to_(to) {}
-        void sendShort(std::uint32_t m) override { to_.sendShort(m); }
-        void sendLong(std::span<const std::uint8_t> b) override { to_.sendLong(b); }
-        void reset() override { to_.reset(); }
-
-    private:
-        platform::MidiOutput& to_;
-    };
-    class Ports final : public platform::MidiPorts {
-    public:
-        explicit Ports(platform::MidiOutput& to) : to_(to) {}
-        bool hasOutput() override { return true; }
-        std::unique_ptr<platform::MidiOutput> openOutput() override { return std::make_unique<Forward>(to_); }
-        std::unique_ptr<platform::MidiInput> openInput() override { return nullptr; }
-        std::string describe() const override { return "recorder"; }
-
-    private:
-        platform::MidiOutput& to_;
-    };
-
     LcgRandom random_;
-    Ports ports_{midi};
+    // Outputs that forward to the recorder, which outlives them.
+    platform::ForwardingPorts ports_{midi, "recorder"};
 };
 
 }  // namespace vesk::test

@@ -44,21 +44,33 @@ void NoteInbox::noteOff(std::uint8_t note) {
 }
 
 void NoteInbox::drainInto(PerformanceState& state) {
-    std::lock_guard lock(mutex_);
     if (tap_) {
-        tapOn_.assign(on_.begin(), on_.begin() + onCount_);
-        tapOff_.assign(off_.begin(), off_.begin() + offCount_);
-        tap_->drained(tapOn_, tapOff_);
-        for (const std::uint8_t note : tapOn_) append(state.noteOnQueue, state.noteOnCount, note, dropped_);
-        for (const std::uint8_t note : tapOff_) append(state.noteOffQueue, state.noteOffCount, note, dropped_);
-        onCount_ = offCount_ = 0;
+        drainThroughTap(state);
         return;
     }
+    std::lock_guard lock(mutex_);
     for (int i = 0; i < onCount_; ++i)
         append(state.noteOnQueue, state.noteOnCount, on_[std::size_t(i)], dropped_);
     for (int i = 0; i < offCount_; ++i)
         append(state.noteOffQueue, state.noteOffCount, off_[std::size_t(i)], dropped_);
     onCount_ = offCount_ = 0;
+}
+
+// The tap sees the notes outside the lock (it may write them to a file): the sequencer's
+// thread never waits for it.
+void NoteInbox::drainThroughTap(PerformanceState& state) {
+    {
+        std::lock_guard lock(mutex_);
+        tapOn_.assign(on_.begin(), on_.begin() + onCount_);
+        tapOff_.assign(off_.begin(), off_.begin() + offCount_);
+        onCount_ = offCount_ = 0;
+    }
+    tap_->drained(tapOn_, tapOff_);
+    std::uint64_t dropped = 0;
+    for (const std::uint8_t note : tapOn_) append(state.noteOnQueue, state.noteOnCount, note, dropped);
+    for (const std::uint8_t note : tapOff_) append(state.noteOffQueue, state.noteOffCount, note, dropped);
+    std::lock_guard lock(mutex_);
+    dropped_ += dropped;
 }
 
 int NoteInbox::pending() const {

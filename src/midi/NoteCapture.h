@@ -49,6 +49,8 @@ public:
     void setTap(DrainTap* tap) { tap_ = tap; }
 
 private:
+    void drainThroughTap(PerformanceState& state);
+
     mutable std::mutex mutex_;
     std::array<std::uint8_t, noteQueueCapacity> on_{};
     std::array<std::uint8_t, noteQueueCapacity> off_{};

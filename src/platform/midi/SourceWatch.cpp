@@ -97,22 +97,21 @@ private:
     }
 
     // RtMidi's virtual input "C:Vesk", where C is "Vesk" or, beside another client of that
-    // name, "Vesk-01" and so on: the one whose client is this process's. Where the server
-    // cannot tell a client's process, the only such port.
+    // name, "Vesk-01" and so on: the only such port (ours is one of them), else the one
+    // whose client is this process's.
     std::string findOwnInput() {
-        std::vector<std::string> mine, unknown;
+        std::vector<std::string> all, mine;
         for (const std::string& name : ports(JackPortIsInput)) {
             const std::size_t colon = name.find(':');
             if (colon == std::string::npos || name.compare(colon + 1, std::string::npos, clientName_) != 0)
                 continue;
             const std::string client = name.substr(0, colon);
             if (client != clientName_ && client.rfind(clientName_ + "-", 0) != 0) continue;
-            const int pid = jack_get_client_pid(client.c_str());
-            if (pid == getpid()) mine.push_back(name);
-            else if (pid <= 0) unknown.push_back(name);
+            all.push_back(name);
+            if (jack_get_client_pid(client.c_str()) == getpid()) mine.push_back(name);
         }
+        if (all.size() == 1) return all.front();
         if (mine.size() == 1) return mine.front();
-        if (mine.empty() && unknown.size() == 1) return unknown.front();
         return {};
     }
 
@@ -196,21 +195,20 @@ private:
     }
 
     // RtMidi's virtual input: the port called `clientName` that can be written to, of a
-    // client of that name in this process (where the kernel cannot tell a client's
-    // process, the only such port).
+    // client of that name: the only such port (ours is one of them), else the one whose
+    // client is this process's.
     std::optional<snd_seq_addr_t> findOwnInput() {
-        std::vector<snd_seq_addr_t> mine, unknown;
+        std::vector<snd_seq_addr_t> all, mine;
         forEachPort([&](snd_seq_client_info_t* client, const snd_seq_port_info_t* port) {
             if (clientName_ != snd_seq_client_info_get_name(client) || clientName_ != snd_seq_port_info_get_name(port))
                 return;
             const unsigned wanted = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
             if ((snd_seq_port_info_get_capability(port) & wanted) != wanted) return;
-            const int pid = snd_seq_client_info_get_pid(client);
-            if (pid == getpid()) mine.push_back(*snd_seq_port_info_get_addr(port));
-            else if (pid <= 0) unknown.push_back(*snd_seq_port_info_get_addr(port));
+            all.push_back(*snd_seq_port_info_get_addr(port));
+            if (snd_seq_client_info_get_pid(client) == getpid()) mine.push_back(all.back());
         });
+        if (all.size() == 1) return all.front();
         if (mine.size() == 1) return mine.front();
-        if (mine.empty() && unknown.size() == 1) return unknown.front();
         return std::nullopt;
     }
 

@@ -5,7 +5,6 @@
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
-#include <jack/midiport.h>
 #include <unistd.h>
 
 #include <algorithm>

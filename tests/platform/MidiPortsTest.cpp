@@ -464,6 +464,7 @@ TEST_F(JackPorts, AutoInputConnectsSourcesAsTheyComeAndSaysWhenTheyGo) {
         const auto deadline = std::chrono::steady_clock::now() + deliveryTimeout;
         while (words.waitFor(before + 1, 50ms).size() == before && std::chrono::steady_clock::now() < deadline)
             keys.sendMessage(note.data(), note.size());
+        std::this_thread::sleep_for(200ms);  // the last one sent may still be on its way
         const std::vector<std::uint32_t> all = words.waitFor(0, 0ms);
         return std::vector<std::uint32_t>(all.begin() + std::ptrdiff_t(before), all.end());
     };

@@ -264,7 +264,9 @@ std::vector<OptionRow> playAndWindowRows() {
          "fluidsynth, alsa, jack, none or auto (default auto: the\n"
          "embedded synth when a SoundFont is found, else the first port)",
          [](Options& o, const std::string& v) { o.midi.output = v; return true; }},
-        {"--midi-in", "NAME", Mode::Window, "alsa, jack, none or auto (a virtual input port named Vesk)",
+        {"--midi-in", "NAME", Mode::Window,
+         "alsa, jack, none or auto (default auto: a virtual input port\n"
+         "named Vesk, every source connected to it as it appears)",
          [](Options& o, const std::string& v) { o.midi.input = v; return true; }},
         {"--soundfont", "FILE", Mode::Window, "the SoundFont for the embedded synth",
          [](Options& o, const std::string& v) { o.midi.soundFont = v; return true; }},

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <numbers>
 #include <optional>
@@ -153,9 +154,9 @@ public:
         items_.push_back(std::move(item));
         arrived_.notify_all();
     }
-    std::vector<T> waitFor(std::size_t count) {
+    std::vector<T> waitFor(std::size_t count, std::chrono::milliseconds timeout = deliveryTimeout) {
         std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, deliveryTimeout, [&] { return items_.size() >= count; });
+        arrived_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
         return items_;
     }
 
@@ -163,6 +164,50 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<T> items_;
+};
+
+// Standard error into a file while it lives, to be read at any time (gtest's capture can
+// be read only once, when it ends).
+class StderrFile {
+public:
+    StderrFile() {
+        std::fflush(stderr);
+        char path[] = "/tmp/vesk-stderr-XXXXXX";
+        file_ = mkstemp(path);
+        path_ = path;
+        saved_ = dup(STDERR_FILENO);
+        dup2(file_, STDERR_FILENO);
+    }
+    ~StderrFile() {
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        close(file_);
+        std::filesystem::remove(path_);
+    }
+
+    std::string text() const {
+        std::ifstream in(path_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::size_t count(const std::string& line) const {
+        const std::string said = text();
+        std::size_t n = 0;
+        for (std::size_t at = said.find(line); at != std::string::npos; at = said.find(line, at + 1)) ++n;
+        return n;
+    }
+    // How often `line` has been said once it has been said `times` times, or the wait ended.
+    std::size_t waitFor(const std::string& line, std::size_t times) const {
+        const auto deadline = std::chrono::steady_clock::now() + deliveryTimeout;
+        while (count(line) < times && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        return count(line);
+    }
+
+private:
+    int file_ = -1;
+    int saved_ = -1;
+    std::string path_;
 };
 
 void collectBytes(double, std::vector<unsigned char>* message, void* inbox) {
@@ -311,13 +356,20 @@ TEST_F(JackPorts, TheServerDyingDuringPlayIsSaidOnceAndThePortsPlayOnSilentlyAnd
     std::string description;
     auto out = openPortOutput(jack, "VeskTestReceiver:in", "VeskTestPlayer", description);
     ASSERT_TRUE(out) << description;
-    auto in = openPortInput(jack, "", "VeskTestListener", description);
+    // Connecting sources as they appear (our output is one of them): that watch too must
+    // neither hang nor say that each source went away.
+    testing::internal::CaptureStderr();
+    auto in = openPortInput(jack, "", "VeskTestListener", description, SourceConnecting::AsTheyAppear);
     ASSERT_TRUE(in) << description;
-    ASSERT_TRUE(in->start([](std::uint32_t) {}));
+    Inbox<std::uint32_t> words;
+    ASSERT_TRUE(in->start([&](std::uint32_t word) { words.add(word); }));
     out->sendShort(0x644590);
     ASSERT_EQ(heard.waitFor(1).size(), 1u);
+    // Until the watch has connected the output to the input.
+    const auto deadline = std::chrono::steady_clock::now() + deliveryTimeout;
+    while (words.waitFor(1, 50ms).empty() && std::chrono::steady_clock::now() < deadline) out->sendShort(0x644590);
+    ASSERT_FALSE(words.waitFor(0, 0ms).empty());
 
-    testing::internal::CaptureStderr();
     server_.crash();
     // Playing on at two messages a millisecond, more than RtMidi's buffer holds (about
     // 2300), then the program's end: every call returns. A hang fails the test when the
@@ -335,8 +387,8 @@ TEST_F(JackPorts, TheServerDyingDuringPlayIsSaidOnceAndThePortsPlayOnSilentlyAnd
         receiving.reset();
         done = true;
     });
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    const auto stopAt = std::chrono::steady_clock::now() + 30s;
+    while (!done && std::chrono::steady_clock::now() < stopAt) std::this_thread::sleep_for(10ms);
     if (!done) {
         ADD_FAILURE() << "a port blocked after the JACK server died";
         std::fflush(stdout);
@@ -350,6 +402,7 @@ TEST_F(JackPorts, TheServerDyingDuringPlayIsSaidOnceAndThePortsPlayOnSilentlyAnd
         EXPECT_NE(at, std::string::npos) << said;
         EXPECT_EQ(said.rfind(line), at) << said;
     }
+    EXPECT_EQ(said.find("went away\n"), std::string::npos) << said;
 }
 
 TEST_F(JackPorts, InputOnANamedSourceAndTheFallbackFromAlsa) {
@@ -384,6 +437,78 @@ TEST_F(JackPorts, InputOnANamedSourceAndTheFallbackFromAlsa) {
     auto fallback = openPortInput(both, "", "VeskTestFallback", taken);
     ASSERT_TRUE(fallback) << taken;
     EXPECT_EQ(taken.substr(0, 4), alsaSequencer ? "alsa" : "jack") << taken;
+}
+
+TEST_F(JackPorts, AutoInputConnectsSourcesAsTheyComeAndSaysWhenTheyGo) {
+    // A keyboard there before the input opens, and an output of our own client (it plays
+    // to a receiver), which must not be connected back into the input.
+    JackOut early(new RtMidiOut(RtMidi::UNIX_JACK, "VeskTestEarly"));
+    early->openVirtualPort("keys");
+    Inbox<Bytes> heard;
+    auto receiving = receiver("VeskTestReceiver", heard);
+    std::string description;
+    auto out = openPortOutput(jack, "VeskTestReceiver:in", "VeskTestAuto", description);
+    ASSERT_TRUE(out) << description;
+
+    StderrFile said;
+    auto input = openPortInput(jack, "", "VeskTestAuto", description, SourceConnecting::AsTheyAppear);
+    ASSERT_TRUE(input) << description;
+    EXPECT_EQ(description, "jack, virtual port VeskTestAuto and every source as it appears");
+    Inbox<std::uint32_t> words;
+    ASSERT_TRUE(input->start([&](std::uint32_t word) { words.add(word); }));
+
+    // Played until heard (the connection comes within a look or two), then every word
+    // heard is that note's.
+    const auto playUntilHeard = [&](RtMidiOut& keys, const Bytes& note) {
+        const std::size_t before = words.waitFor(0, 0ms).size();
+        const auto deadline = std::chrono::steady_clock::now() + deliveryTimeout;
+        while (words.waitFor(before + 1, 50ms).size() == before && std::chrono::steady_clock::now() < deadline)
+            keys.sendMessage(note.data(), note.size());
+        std::this_thread::sleep_for(200ms);  // the last one sent may still be on its way
+        const std::vector<std::uint32_t> all = words.waitFor(0, 0ms);
+        return std::vector<std::uint32_t>(all.begin() + std::ptrdiff_t(before), all.end());
+    };
+    // Heard at least once, and nothing else.
+    const auto only = [](std::uint32_t word, const std::vector<std::uint32_t>& words) {
+        return !words.empty() && std::count(words.begin(), words.end(), word) == std::ptrdiff_t(words.size());
+    };
+    const std::vector<std::uint32_t> fromEarly = playUntilHeard(*early, {0x91, 0x30, 0x7F});
+    EXPECT_TRUE(only(0x7F3091u, fromEarly)) << "the early keyboard: " << ::testing::PrintToString(fromEarly);
+    EXPECT_EQ(said.waitFor("vesk: MIDI input 'VeskTestEarly:keys' connected\n", 1), 1u) << said.text();
+
+    // A keyboard that comes later, while we play: connected, heard, and said once when it goes.
+    JackOut late(new RtMidiOut(RtMidi::UNIX_JACK, "VeskTestLate"));
+    late->openVirtualPort("keys");
+    const std::vector<std::uint32_t> fromLate = playUntilHeard(*late, {0x92, 0x40, 0x50});
+    EXPECT_TRUE(only(0x504092u, fromLate)) << "the late keyboard: " << ::testing::PrintToString(fromLate);
+    EXPECT_EQ(said.waitFor("vesk: MIDI input 'VeskTestLate:keys' connected\n", 1), 1u) << said.text();
+    out->sendShort(0x644590);  // ours: the receiver hears it, the input must not
+    ASSERT_EQ(heard.waitFor(1).size(), 1u);
+    late.reset();
+    const std::string wentAway = "vesk: MIDI input 'VeskTestLate:keys' went away\n";
+    EXPECT_EQ(said.waitFor(wentAway, 1), 1u) << said.text();
+
+    // A source connected to the virtual port by hand is heard once, though it is found too.
+    auto hand = senderTo("VeskTestHand", "VeskTestAuto-01:VeskTestAuto");
+    ASSERT_TRUE(hand);
+    EXPECT_EQ(said.waitFor("vesk: MIDI input 'VeskTestHand:out' connected\n", 1), 1u) << said.text();
+    const std::size_t before = words.waitFor(0, 0ms).size();
+    hand->sendMessage(Bytes{0x93, 0x41, 0x22}.data(), 3);
+    early->sendMessage(Bytes{0x81, 0x30, 0x00}.data(), 3);
+    std::vector<std::uint32_t> last = words.waitFor(before + 2);
+    std::this_thread::sleep_for(200ms);  // time for a second delivery, which must not come
+    last = words.waitFor(0, 0ms);
+    last.erase(last.begin(), last.begin() + std::ptrdiff_t(before));
+    std::sort(last.begin(), last.end());
+    EXPECT_EQ(last, (std::vector<std::uint32_t>{0x3081, 0x224193}));
+    EXPECT_EQ(said.count(wentAway), 1u) << said.text();
+    const std::vector<std::uint32_t> all = words.waitFor(0, 0ms);
+    EXPECT_EQ(std::count(all.begin(), all.end(), 0x644590u), 0) << "our own output was connected to the input";
+    EXPECT_EQ(said.count("connected\n"), 3u) << said.text();
+
+    input->stop();
+    input.reset();
+    EXPECT_EQ(said.count("vesk: MIDI input '"), 4u) << said.text();  // three connected, one gone
 }
 
 // ---------------------------------------------------------------- the synthesiser, offline

@@ -100,8 +100,9 @@ std::unique_ptr<MidiOutput> openPort(PortApi api, const MidiOptions& options, st
 }
 
 std::unique_ptr<MidiInput> openInputOn(std::span<const PortApi> apis, const MidiOptions& options,
-                                       std::string& description) {
-    return openPortInput(apis, options.inputPort, options.clientName, description);
+                                       std::string& description,
+                                       SourceConnecting connecting = SourceConnecting::ByHand) {
+    return openPortInput(apis, options.inputPort, options.clientName, description, connecting);
 }
 
 std::vector<std::string> listSoundFont(const MidiOptions& options) {
@@ -170,12 +171,15 @@ const InputDriver inputTable[] = {
     {"none", nullptr, listNothing},
 };
 
-// "auto": ALSA's sequencer, else JACK; nothing in a build without ports.
+// "auto": ALSA's sequencer, else JACK, with every source that is there or appears later
+// connected to the virtual port (a keyboard plugged in during the performance is heard);
+// nothing in a build without ports. A driver named outright, or --in-port, connects
+// nothing of its own accord: whoever routes by hand (a patchbay) is not overruled.
 #if VESK_WITH_MIDI_PORTS
 const InputDriver autoInput{"alsa, else jack",
                             [](const MidiOptions& o, std::string& description) {
                                 const PortApi apis[] = {PortApi::Alsa, PortApi::Jack};
-                                return openInputOn(apis, o, description);
+                                return openInputOn(apis, o, description, SourceConnecting::AsTheyAppear);
                             },
                             nullptr};
 #else

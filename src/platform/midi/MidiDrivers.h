@@ -1,7 +1,8 @@
 // The MIDI drivers by name, as one table: outputs "fluidsynth" (the embedded synthesiser),
 // "alsa" and "jack" (ports), "recorder" and "none"; inputs "alsa", "jack" and "none".
 // "auto" takes the synthesiser when a SoundFont is installed, else the first port that
-// exists, and for input ALSA then JACK; describe() says what was taken and why.
+// exists, and for input ALSA then JACK, connecting every source as it appears;
+// describe() says what was taken and why.
 #pragma once
 
 #include <memory>

@@ -16,8 +16,9 @@
 #include <RtMidi.h>
 #include <cxxabi.h>
 
-#include "platform/midi/QuietLibraries.h"
 #include "platform/midi/JackWatch.h"
+#include "platform/midi/QuietLibraries.h"
+#include "platform/midi/SourceWatch.h"
 
 namespace vesk::platform::midi {
 
@@ -203,6 +204,11 @@ public:
         watch_ = std::move(watch);
     }
 
+    // From now on every source of `api` is connected to the port as it appears.
+    void connectSources(PortApi api, const std::string& clientName) {
+        sources_ = std::make_unique<SourceWatch>(api, clientName, watch_.get());
+    }
+
     bool start(MidiInputSink sink) override {
         if (!sink) return false;
         std::lock_guard lock(sinkMutex_);
@@ -219,6 +225,8 @@ public:
             stopped_ = true;
             sink_ = nullptr;
         }
+        // The watch connects nothing more to a port that is closing.
+        sources_.reset();
         // Destroying the RtMidi input closes the port and ends its thread. Not under the
         // lock: that thread may be waiting for it in deliver().
         port_.reset();
@@ -250,6 +258,7 @@ private:
     bool stopped_ = false;
     std::unique_ptr<JackWatch> watch_;
     std::unique_ptr<RtMidiIn> port_;
+    std::unique_ptr<SourceWatch> sources_;  // after watch_, which it reads
 };
 
 }  // namespace
@@ -303,7 +312,8 @@ std::unique_ptr<MidiOutput> openPortOutput(std::span<const PortApi> apis, const 
 }
 
 std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const std::string& portName,
-                                         const std::string& clientName, std::string& description) {
+                                         const std::string& clientName, std::string& description,
+                                         SourceConnecting connecting) {
     std::string reasons;
     for (PortApi api : apis) {
         std::string why;
@@ -334,6 +344,10 @@ std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const st
         input->opened(watchJack(api, clientName, "MIDI input", "live input"));
         description = std::string(portApiName(api)) +
                       (index ? ", port " + names[*index] : ", virtual port " + clientName);
+        if (!index && connecting == SourceConnecting::AsTheyAppear) {
+            input->connectSources(api, clientName);
+            description += " and every source as it appears";
+        }
         return input;
     }
     description = reasons.empty() ? "no MIDI system to try" : reasons;
@@ -351,6 +365,15 @@ std::optional<std::vector<std::string>> listPorts(PortApi api, PortDirection dir
     for (std::string& name : portNames(output ? static_cast<RtMidi&>(*output) : *input))
         if (!isOwnPort(name, clientName)) names.push_back(std::move(name));
     return names;
+}
+
+bool isSourceLeftAlone(PortApi api, const std::string& name, const std::string& clientName) {
+    if (isOwnPort(name, clientName)) return true;
+    // ALSA's loop-back client, also as JACK sees it through a bridge ("a2j:Midi Through
+    // [14] (capture): ...", "Midi-Bridge:Midi Through:(capture_0) ...").
+    if (name.find("Midi Through") != std::string::npos) return true;
+    // ALSA's client 0 (System: Timer, Announce); the source list leaves it out already.
+    return api == PortApi::Alsa && name.rfind("System:", 0) == 0;
 }
 
 std::optional<std::uint32_t> packShortMessage(std::span<const std::uint8_t> bytes) {

@@ -34,11 +34,23 @@ std::optional<std::string> findOutputPort(PortApi api, const std::string& portNa
 std::unique_ptr<MidiOutput> openPortOutput(std::span<const PortApi> apis, const std::string& portName,
                                            const std::string& clientName, std::string& description);
 
+// Whether a virtual input also connects the sources it finds: none (only those connected
+// to it by hand are heard), or every source that is there or appears later, except our
+// own ports, ALSA's "Midi Through" and its system ports.
+enum class SourceConnecting { ByHand, AsTheyAppear };
+
 // An input on the first of `apis` that runs here: the source called `portName`, or a
 // virtual port called `clientName` when no name is given. Sources connected to it are
-// heard as soon as start() hands it a sink.
+// heard as soon as start() hands it a sink. With AsTheyAppear (and no `portName`) a
+// SourceWatch connects every source to the virtual port as it appears; stop() ends it.
 std::unique_ptr<MidiInput> openPortInput(std::span<const PortApi> apis, const std::string& portName,
-                                         const std::string& clientName, std::string& description);
+                                         const std::string& clientName, std::string& description,
+                                         SourceConnecting connecting = SourceConnecting::ByHand);
+
+// Whether the source `name` (as RtMidi names it on `api`) is one an input connecting
+// sources as they appear leaves alone: one of `clientName`'s own ports, ALSA's "Midi
+// Through" (it would loop our own output back) or one of its system ports.
+bool isSourceLeftAlone(PortApi api, const std::string& name, const std::string& clientName);
 
 enum class PortDirection { Output, Input };
 

@@ -34,6 +34,10 @@
 #include "platform/midi/MidiDrivers.h"
 #include "platform/midi/RecordingMidiOutput.h"
 #include "platform/midi/RtMidiPorts.h"
+#ifdef VESK_PROGRAM
+#include "support/Subprocess.h"
+#include "support/XServer.h"
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 // LeakSanitizer: RtMidi's JACK output, asked for its ports while no JACK server runs, makes
@@ -745,3 +749,54 @@ TEST(MidiDriverTable, AutoTakesTheSynthWhenASoundFontIsThereAndPassesOverABadOne
     EXPECT_NE(fallback->describe().find("passed over fluidsynth: " + notSoundFont), std::string::npos)
         << fallback->describe();
 }
+
+#ifdef VESK_PROGRAM
+// The whole way, as a person plugs in a keyboard while Vesk plays in its window: the source
+// is connected as it appears, and the notes played on it are taken by the ticks and grow
+// the flake (read back from the run's recorded session, replayed headless).
+TEST_F(JackPorts, AKeyboardStartedWhileVeskPlaysGrowsTheFlake) {
+    vesk::test::XServer x;
+    if (x.display().empty()) GTEST_SKIP() << "Xvfb is not installed";
+    const std::string dir = std::filesystem::temp_directory_path() / ("vesk-keys-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string session = dir + "/s.session", trace = dir + "/replay.jsonl";
+    // Channel 16 of the demo has no notes: only the keyboard's grow anything.
+    vesk::test::Subprocess vesk(VESK_PROGRAM, {VESK_DEMO_PIECE, "--channel", "16", "--windowed",
+                                         "--midi-in", "auto", "--record", session},
+                          {{"DISPLAY", x.display()}, {"SDL_AUDIODRIVER", "dummy"}});
+    const auto waitUntil = [](auto&& done) {
+        for (auto end = std::chrono::steady_clock::now() + 30s; !done() && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(50ms);
+        return done();
+    };
+    ASSERT_TRUE(waitUntil([&] { return vesk.err().find("vesk: MIDI output") != std::string::npos; })) << vesk.err();
+    JackOut keys(new RtMidiOut(RtMidi::UNIX_JACK, "VeskTestKeys"));
+    keys->openVirtualPort("keys");
+    ASSERT_TRUE(waitUntil([&] { return vesk.err().find("'VeskTestKeys:keys' connected") != std::string::npos; }))
+        << vesk.err();
+    for (const std::uint8_t note : {60, 64, 67}) {
+        keys->sendMessage(Bytes{0x90, note, 0x60}.data(), 3);
+        std::this_thread::sleep_for(250ms);
+        keys->sendMessage(Bytes{0x80, note, 0x00}.data(), 3);
+    }
+    std::this_thread::sleep_for(600ms);  // a few ticks more
+    ::kill(vesk.pid(), SIGTERM);
+    ASSERT_EQ(vesk.wait(), 128 + SIGTERM) << vesk.err();
+
+    std::vector<int> taken;
+    std::ifstream lines(session);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("\"ev\":\"take\"") != std::string::npos)
+            for (const char* note : {"60", "64", "67"})
+                if (line.find("\"on\":[" + std::string(note)) != std::string::npos) taken.push_back(std::atoi(note));
+    EXPECT_EQ(taken, (std::vector<int>{60, 64, 67})) << "each note taken by a tick, in its turn";
+    vesk::test::Subprocess replay(VESK_PROGRAM, {"--headless", "--session", session, "--trace", trace});
+    ASSERT_EQ(replay.wait(), 0) << replay.err();
+    std::string last;
+    std::ifstream traced(trace);
+    for (std::string line; std::getline(traced, line);)
+        if (line.find("\"ev\":\"tick\"") != std::string::npos) last = line;
+    EXPECT_NE(last.find("\"segmentCount\":9,"), std::string::npos) << "six seed arms and three notes: " << last;
+    std::filesystem::remove_all(dir);
+}
+#endif

@@ -779,17 +779,20 @@ TEST_F(JackPorts, AKeyboardStartedWhileVeskPlaysGrowsTheFlake) {
         std::this_thread::sleep_for(250ms);
         keys->sendMessage(Bytes{0x80, note, 0x00}.data(), 3);
     }
-    std::this_thread::sleep_for(600ms);  // a few ticks more
+    // Taken by the ticks, as the session (flushed every second) says.
+    const auto taken = [&session] {
+        std::vector<int> notes;
+        std::ifstream lines(session);
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("\"ev\":\"take\"") != std::string::npos)
+                for (const char* note : {"60", "64", "67"})
+                    if (line.find("\"on\":[" + std::string(note)) != std::string::npos) notes.push_back(std::atoi(note));
+        return notes;
+    };
+    waitUntil([&] { return taken().size() >= 3; });
     ::kill(vesk.pid(), SIGTERM);
     ASSERT_EQ(vesk.wait(), 128 + SIGTERM) << vesk.err();
-
-    std::vector<int> taken;
-    std::ifstream lines(session);
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("\"ev\":\"take\"") != std::string::npos)
-            for (const char* note : {"60", "64", "67"})
-                if (line.find("\"on\":[" + std::string(note)) != std::string::npos) taken.push_back(std::atoi(note));
-    EXPECT_EQ(taken, (std::vector<int>{60, 64, 67})) << "each note taken by a tick, in its turn";
+    EXPECT_EQ(taken(), (std::vector<int>{60, 64, 67})) << "each note taken by a tick, in its turn";
     vesk::test::Subprocess replay(VESK_PROGRAM, {"--headless", "--session", session, "--trace", trace});
     ASSERT_EQ(replay.wait(), 0) << replay.err();
     std::string last;

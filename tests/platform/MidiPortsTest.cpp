@@ -127,7 +127,7 @@ private:
             std::filesystem::create_directories(dir);
             log = std::string(dir) + "/jackd-" + name_ + ".log";
         }
-        pid_ = spawn({"jackd", "-n", name_, "-t", "5000", "-d", "dummy", "-r", "48000", "-p", "64"}, log);
+        pid_ = spawn({"jackd", "-n", name_, "-t", "5000", "-d", "dummy", "-r", "48000", "-p", "512"}, log);
         // Up when a client can list its ports.
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         while (std::chrono::steady_clock::now() < deadline) {

@@ -15,10 +15,6 @@ namespace {
 using Kind = SessionEvent::Kind;
 constexpr double usPerMs = 1000.0;
 
-bool isTick(const platform::Message& m) {
-    return m.type == platform::MessageType::Timer && m.param == tickTimerId;
-}
-
 std::int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -31,6 +27,10 @@ std::string absoluteName(const std::string& name) {
     std::error_code ec;
     const std::filesystem::path path = std::filesystem::absolute(name, ec);
     return ec ? name : path.lexically_normal().string();
+}
+
+bool SessionClock::isTick(const platform::Message& m) {
+    return m.type == platform::MessageType::Timer && m.param == tickTimerId;
 }
 
 void SessionClock::taking(const platform::Message& message) {
@@ -85,7 +85,7 @@ SessionEvent SessionRecorder::event(Kind kind) const {
 
 void SessionRecorder::handle(const platform::Message& message, platform::WindowHandler& window) {
     clock_.taking(message);
-    if (isTick(message)) writer_.flushIfDue(steadyMs(), clock_.now());
+    if (SessionClock::isTick(message)) writer_.flushIfDue(steadyMs(), clock_.now());
     window.handleMessage(message);
     clock_.taken(message);
 }

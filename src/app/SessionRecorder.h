@@ -18,6 +18,8 @@ namespace vesk::app {
 // Ticks and paints as the window takes them: where each thing happens in a session.
 class SessionClock {
 public:
+    // A message of the tick timer.
+    static bool isTick(const platform::Message& message);
     // Before the window takes `message`.
     void taking(const platform::Message& message);
     // After the window has taken it.

@@ -15,10 +15,6 @@ constexpr int answerNow = 0;
 
 bool isModal(SessionEvent::Kind kind) { return kind == SessionEvent::Kind::Box || kind == SessionEvent::Kind::Dialog; }
 
-bool isTick(const platform::Message& m) {
-    return m.type == platform::MessageType::Timer && m.param == tickTimerId;
-}
-
 }  // namespace
 
 SessionReplay::SessionReplay(const Session& session, platform::headless::HeadlessPlatform& platform)
@@ -36,8 +32,9 @@ SessionReplay::SessionReplay(const Session& session, platform::headless::Headles
 
 void SessionReplay::attach(Vesk& vesk) {
     vesk_ = &vesk;
-    vesk.inbox.setTap(this);
     // Nothing the file's sequencer captures reaches a tick; only the session's notes do.
+    vesk.inbox.setTap(this);
+    // Every dialog is answered from the session; one it has no answer for ends the run.
     platform_.setDefaultDialogAnswer(std::nullopt);
     if (session_.unattended) vesk.platform.modalUi().setUnattended(true);
 }
@@ -48,7 +45,7 @@ void SessionReplay::detach() {
 
 void SessionReplay::handle(const platform::Message& message, platform::WindowHandler& window) {
     window_ = &window;
-    if (isTick(message)) catchUpTo({clock_.now().tick, true});
+    if (SessionClock::isTick(message)) catchUpTo({clock_.now().tick, true});
     clock_.taking(message);
     window.handleMessage(message);
     clock_.taken(message);

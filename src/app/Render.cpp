@@ -171,7 +171,9 @@ void Render::onClockMove(std::int64_t toUs) {
               "stopped by " + signalName(signal) + " at " + formatLength(toUs) + "; " + job_.out +
                   " holds the performance up to there");
     }
-    progress_.update(toUs, estimate_.expectedUs(toUs));
+    // A session lasts as long as the live run did, or less (its ticks may have come late).
+    const auto sessionUs = job_.session ? std::int64_t(job_.session->lengthMs * usPerMs) : 0;
+    progress_.update(toUs, job_.session ? std::max(toUs, sessionUs) : estimate_.expectedUs(toUs));
 }
 
 void Render::captureFrames(std::int64_t untilUs) {

@@ -2,6 +2,7 @@
 // OpenSSL's SHA-256.
 #include "app/SessionFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -89,8 +90,8 @@ Json toJson(const SessionEvent& e) {
     case Kind::Start: break;
     case Kind::Live: o["ms"] = e.ms, o["msg"] = messageHex(e.message); break;
     case Kind::Take: o["on"] = e.on, o["off"] = e.off; break;
-    case Kind::At: break;
-    case Kind::End: o["code"] = e.code; break;
+    case Kind::At: o["ms"] = e.ms; break;
+    case Kind::End: o["ms"] = e.ms, o["code"] = e.code; break;
     }
     return o;
 }
@@ -115,10 +116,10 @@ SessionEvent fromJson(const Json& o) {
         break;
     case Kind::Live: e.ms = o.at("ms").get<double>(), e.message = messageWord(o.at("msg").get<std::string>()); break;
     case Kind::Take: e.on = notes(o.at("on")), e.off = notes(o.at("off")); break;
-    case Kind::End: e.code = o.at("code").get<int>(); break;
+    case Kind::End: e.code = o.at("code").get<int>(), e.ms = o.value("ms", 0.0); break;
+    case Kind::At: e.ms = o.value("ms", 0.0); break;
     case Kind::Box:
-    case Kind::Start:
-    case Kind::At: break;
+    case Kind::Start: break;
     }
     return e;
 }
@@ -165,6 +166,7 @@ std::optional<Session> readSession(const std::string& path, std::string& error) 
         return std::nullopt;
     }
     session.ended = !session.events.empty() && session.events.back().kind == Kind::End;
+    for (const SessionEvent& e : session.events) session.lengthMs = std::max(session.lengthMs, e.ms);
     return session;
 }
 
@@ -230,14 +232,11 @@ void SessionWriter::write(const SessionEvent& event) {
     if (event.kind == Kind::End || event.kind == Kind::At) flush();
 }
 
-void SessionWriter::flushIfDue(std::int64_t nowMs, SessionMoment at) {
+void SessionWriter::flushIfDue(std::int64_t nowMs, SessionEvent at) {
     if (nowMs - lastFlushMs_ < flushEveryMs) return;
     lastFlushMs_ = nowMs;
     // How far the run has come, so a replay of a run that then crashed goes as far.
-    SessionEvent e;
-    e.kind = Kind::At;
-    e.at = at;
-    write(e);
+    write(at);
 }
 
 void SessionWriter::line(const nlohmann::ordered_json& object) {

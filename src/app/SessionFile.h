@@ -49,7 +49,7 @@ struct SessionEvent {
     std::string fileText, channelText;  // Dialog
     int control = 0;         // Dialog
     std::uint32_t message = 0;          // Live
-    double ms = 0;                      // Live: on the run's clock
+    double ms = 0;                      // Live, At, End: on the run's clock
     std::vector<std::uint8_t> on, off;  // Take
     int code = 0;                       // End, Choice
 };
@@ -60,6 +60,7 @@ struct Session {
     bool unattended = false;
     std::vector<SessionEvent> events;  // in the order they happened
     bool ended = false;                // it has its End line (a run that crashed has not)
+    double lengthMs = 0;               // how long the live run went on, as far as the lines say
 };
 
 // Reads a session; none with the reason (which line, and why) when it cannot be. A last
@@ -85,8 +86,9 @@ public:
 
     void header(unsigned seed, int width, int height, bool unattended);
     void write(const SessionEvent& event);
-    // Flushes when a second has passed since the last flush; `nowMs` on any steady clock.
-    void flushIfDue(std::int64_t nowMs, SessionMoment at);
+    // Flushes when a second has passed since the last flush, after writing `at` (an At
+    // event: how far the run has come); `nowMs` on any steady clock.
+    void flushIfDue(std::int64_t nowMs, SessionEvent at);
     // Flushes and closes the file; false when anything could not be written.
     bool close();
     bool ok() const { return !failed_; }

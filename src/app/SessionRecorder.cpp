@@ -54,6 +54,7 @@ std::unique_ptr<SessionRecorder> SessionRecorder::open(const std::string& path, 
 
 void SessionRecorder::start(Vesk& vesk, unsigned seed, bool unattended) {
     vesk_ = &vesk;
+    startUs_ = vesk.platform.loop().source().nowUs();
     next_ = vesk.observer;
     vesk.observer = this;
     vesk.inbox.setTap(this);
@@ -80,12 +81,13 @@ SessionEvent SessionRecorder::event(Kind kind) const {
     SessionEvent e;
     e.kind = kind;
     e.at = clock_.now();
+    if (vesk_) e.ms = double(vesk_->platform.loop().source().nowUs() - startUs_) / usPerMs;
     return e;
 }
 
 void SessionRecorder::handle(const platform::Message& message, platform::WindowHandler& window) {
     clock_.taking(message);
-    if (SessionClock::isTick(message)) writer_.flushIfDue(steadyMs(), clock_.now());
+    if (SessionClock::isTick(message)) writer_.flushIfDue(steadyMs(), event(Kind::At));
     window.handleMessage(message);
     clock_.taken(message);
 }
@@ -142,7 +144,6 @@ void SessionRecorder::fileLoaded(const Vesk& vesk) {
 void SessionRecorder::liveInput(const Vesk& vesk, std::uint32_t message) {
     SessionEvent live = event(Kind::Live);
     live.message = message;
-    live.ms = double(vesk.platform.loop().source().nowUs()) / usPerMs;
     writer_.write(live);
     if (next_) next_->liveInput(vesk, message);
 }

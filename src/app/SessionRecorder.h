@@ -75,6 +75,7 @@ private:
     SessionWriter writer_;
     RecordedSource source_;
     Vesk* vesk_ = nullptr;
+    std::int64_t startUs_ = 0;  // the run's clock when the session began: its "ms" count from here
     VeskObserver* next_ = nullptr;
     SessionClock clock_;
 };

@@ -95,6 +95,27 @@ int steppedOffset(int offset, int step) {
     return int(next);
 }
 
+// The wound layout is the same at every performance start, so it is stepped once (its
+// 300,000 steps) and copied from then on.
+struct Layout {
+    std::array<int, starDotCount> radius{};
+    std::array<float, starDotCount> angle{};
+};
+
+const Layout& woundLayout() {
+    static const Layout layout = [] {
+        Layout l;
+        for (int i = 0; i < starDotCount; ++i) {
+            l.angle[i] = float(double(i) * double(anglePerDot) - firstAngle);
+            l.radius[i] = int(double(innerRadius) + double(i) * double(radiusPerDot));
+        }
+        for (int pass = 0; pass < windingPasses; ++pass)
+            for (int j = 0; j < starDotCount; ++j) l.angle[j] = windStep(l.angle[j], windingTurn, j);
+        return l;
+    }();
+    return layout;
+}
+
 }  // namespace
 
 std::optional<OverlayPixel> overlayPixel(const PerformanceState& state, double radius, float angle) {
@@ -105,12 +126,9 @@ std::optional<OverlayPixel> overlayPixel(const PerformanceState& state, double r
 }
 
 void initStarRing(StarRing& ring, PerformanceState& state) {
-    for (int i = 0; i < starDotCount; ++i) {
-        ring.ringAngle[i] = float(double(i) * double(anglePerDot) - firstAngle);
-        ring.ringRadius[i] = int(double(innerRadius) + double(i) * double(radiusPerDot));
-    }
-    for (int pass = 0; pass < windingPasses; ++pass)
-        for (int j = 0; j < starDotCount; ++j) ring.ringAngle[j] = windStep(ring.ringAngle[j], windingTurn, j);
+    const Layout& layout = woundLayout();
+    ring.ringRadius = layout.radius;
+    ring.ringAngle = layout.angle;
     state.ringSpin = startRingSpin;
     state.ringOffset = 0;
     state.ringStep = startRingStep;

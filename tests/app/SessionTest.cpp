@@ -2,7 +2,8 @@
 // replays tick for tick with the same frames (where a plain run of the same input does
 // not), and renders to the frames it showed; dialogs, a box and two performances replay
 // as they were answered, one performance renders alone, and a changed file is refused; a
-// run killed mid-way leaves a session that replays as far as it got.
+// run killed mid-way leaves a session that replays as far as it got; the box a full mesh
+// raises inside a tick stays open in the replay as long as it stayed open live.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include "app/Modes.h"
 #include "app/SessionFile.h"
 #include "app/SessionRecorder.h"
+#include "support/SmfBuilder.h"
 #include "support/Subprocess.h"
 #include "AppRun.h"
 
@@ -143,6 +145,39 @@ TEST(Session, DialogsABoxAndTwoPerformancesReplayAsAnsweredAndOnePerformanceRend
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("has 3 performances, not 4"), std::string::npos) << said;
     EXPECT_NE(said.find(tune + " has changed since the session was recorded"), std::string::npos) << said;
+}
+
+// The box a full mesh raises opens inside a tick, and ticks go on while it is open; the
+// live run keeps it open three times as long as a replay's own box would stay.
+TEST(Session, AFullMeshBoxRaisedInsideATickStaysOpenUntilTheTickItWasAnsweredAt) {
+    test::TempFolder dir("session-full");
+    const std::string session = dir / "s.session", live = dir / "live.jsonl", replayed = dir / "replayed.jsonl";
+    // Chords of 42 notes three semitones apart, one a quarter: the mesh fills on the 48th.
+    test::SmfBuilder smf(480);
+    for (int chord = 0; chord < 60; ++chord)
+        for (int n = 0; n < 42; ++n) smf.event(n == 0 && chord > 0 ? 480 : 0, {0x90, std::uint8_t(n * 3), 100});
+    const std::string dense = dir / "dense.mid";
+    test::writeFile(dense, smf.endOfTrack().bytes());
+
+    std::string error;
+    const std::optional<Options> options =
+        parseCommandLine({"--headless", dense, "--until", "40", "--seed", "2", "--record", session, "--trace", live}, error);
+    ASSERT_TRUE(options) << error;
+    const std::unique_ptr<midi::SmfSource> source = chooseSource(*options, std::cerr, error);
+    const std::unique_ptr<SessionRecorder> recorder = SessionRecorder::open(session, error);
+    ASSERT_TRUE(source && recorder) << error;
+    platform::headless::HeadlessPlatform platform(64, 48);
+    platform.setMessageBoxOpenMs(3000);
+    QuitOnSignals signals;
+    ASSERT_EQ(runHeadless({*options, signals, 2, recorder.get(), nullptr}, *source, &platform), 0);
+
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(test::runVesk({"--headless", "--session", session, "--trace", replayed}), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("went otherwise"), std::string::npos) << said;
+    const std::vector<Json> liveTicks = ticksOf(live);
+    ASSERT_GT(liveTicks.size(), 100u);
+    EXPECT_EQ(ticksOf(replayed), liveTicks);
 }
 
 TEST(Session, ARunKilledMidWayLeavesASessionThatReplaysAsFarAsItGot) {

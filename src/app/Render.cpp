@@ -49,6 +49,40 @@ public:
     void reset() override {}
 };
 
+// A render of the sound alone never looks at the window, so the flake is not drawn: a
+// paint only validates the window, as it does before the scene is ready. Everything else,
+// the overlay's ticks included, reaches the window (through a session's replay, if any).
+class SoundAlone final : public WindowFilter {
+public:
+    SoundAlone(platform::MessageLoop& loop, WindowFilter* next) : loop_(loop), next_(next) {}
+    void handle(const platform::Message& message, platform::WindowHandler& window) override {
+        Undrawn undrawn(loop_, window);
+        if (next_)
+            next_->handle(message, undrawn);
+        else
+            undrawn.handleMessage(message);
+    }
+
+private:
+    class Undrawn final : public platform::WindowHandler {
+    public:
+        Undrawn(platform::MessageLoop& loop, platform::WindowHandler& window) : loop_(loop), window_(window) {}
+        void handleMessage(const platform::Message& message) override {
+            if (message.type == platform::MessageType::Paint)
+                loop_.defaultProcessing(message);
+            else
+                window_.handleMessage(message);
+        }
+
+    private:
+        platform::MessageLoop& loop_;
+        platform::WindowHandler& window_;
+    };
+
+    platform::MessageLoop& loop_;
+    WindowFilter* next_;
+};
+
 std::string signalName(int signal) {
     if (signal == SIGINT) return "SIGINT";
     if (signal == SIGTERM) return "SIGTERM";
@@ -144,7 +178,10 @@ int Render::perform() {
         replay->attach(vesk);
     }
     platform::ForwardingPorts ports(sound_ ? static_cast<platform::MidiOutput&>(*sound_) : silent_, "offline render");
-    const int code = runApplication(vesk, &ports, {}, replay ? &*replay : nullptr);
+    WindowFilter* filter = replay ? &*replay : nullptr;
+    std::optional<SoundAlone> soundAlone;
+    if (!writer_->keepsPicture()) filter = &soundAlone.emplace(platform_.loop(), filter);
+    const int code = runApplication(vesk, &ports, {}, filter);
     if (replay) replay->detach();
     vesk.observer = nullptr;
     return code;

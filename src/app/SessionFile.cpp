@@ -4,14 +4,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <limits>
 #include <map>
 #include <utility>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
+
+#include "app/GivenFile.h"
+#include "app/Options.h"
+#include "platform/MidiMessage.h"
+#include "platform/RegularFile.h"
 
 namespace vesk::app {
 
@@ -26,6 +31,13 @@ constexpr int hexBase = 16;
 constexpr std::uint32_t byteMask = 0xFF;
 constexpr int bitsPerByte = 8;
 constexpr int liveMessageBytes = 3;
+// What a replay takes from a session: a window no larger than a wall of screens, times
+// within what --until allows, notes and channels as MIDI has them.
+constexpr int windowSideMax = 16384;
+constexpr std::int64_t windowPixelsMax = std::int64_t(8192) * 8192;
+constexpr double msMax = double(inputMsMax);
+constexpr int channelCount = 16;
+constexpr std::size_t readChunk = 1 << 16;
 
 const std::map<Kind, std::string_view> kindNames = {
     {Kind::Start, "performance"}, {Kind::Choice, "choice"}, {Kind::Load, "load"}, {Kind::Dialog, "dialog"}, {Kind::Box, "box"},
@@ -51,21 +63,44 @@ std::string messageHex(std::uint32_t word) {
 }
 
 std::uint32_t messageWord(const std::string& hex) {
-    if (hex.size() != std::size_t(liveMessageBytes) * 2) throw std::invalid_argument("a message is six hex digits");
+    const std::invalid_argument wrong("a live message is six hex digits, not '" + hex.substr(0, 16) + "'");
+    if (hex.size() != std::size_t(liveMessageBytes) * 2) throw wrong;
     std::uint32_t word = 0;
     for (int i = 0; i < liveMessageBytes; ++i) {
-        std::size_t used = 0;
-        const unsigned long byte = std::stoul(hex.substr(std::size_t(i) * 2, 2), &used, hexBase);
-        if (used != 2) throw std::invalid_argument("a message is six hex digits");
-        word |= std::uint32_t(byte) << (i * bitsPerByte);
+        const char* digits = hex.data() + i * 2;
+        std::uint32_t byte = 0;
+        const auto [end, ec] = std::from_chars(digits, digits + 2, byte, hexBase);
+        if (ec != std::errc{} || end != digits + 2) throw wrong;
+        word |= byte << (i * bitsPerByte);
     }
     return word;
 }
 
+// A whole number of `what` from `low` to `high`, 0 <= low <= high.
+std::int64_t within(const Json& value, std::int64_t low, std::int64_t high, const char* what) {
+    if (value.is_number_unsigned()) {
+        const std::uint64_t n = value.get<std::uint64_t>();
+        if (n >= std::uint64_t(low) && n <= std::uint64_t(high)) return std::int64_t(n);
+    } else if (value.is_number_integer()) {
+        const std::int64_t n = value.get<std::int64_t>();
+        if (n >= low && n <= high) return n;
+    }
+    throw std::invalid_argument(std::string(what) + " is " + value.dump() + ", not a whole number from " +
+                                std::to_string(low) + " to " + std::to_string(high));
+}
+
 std::vector<std::uint8_t> notes(const Json& array) {
     std::vector<std::uint8_t> out;
-    for (const Json& note : array) out.push_back(note.get<std::uint8_t>());
+    for (const Json& note : array.get_ref<const Json::array_t&>())
+        out.push_back(std::uint8_t(within(note, 0, platform::highestNoteNumber, "a note")));
     return out;
+}
+
+double milliseconds(const Json& value) {
+    const double ms = value.get<double>();
+    if (!(ms >= 0 && ms <= msMax))
+        throw std::invalid_argument("a time of " + value.dump() + " ms lies outside 0 to " + std::to_string(inputMsMax));
+    return ms;
 }
 
 void putMoment(Json& object, SessionMoment at) {
@@ -101,12 +136,14 @@ SessionEvent fromJson(const Json& o) {
     const std::optional<Kind> kind = kindNamed(o.at("ev").get<std::string>());
     if (!kind) throw std::invalid_argument("unknown event '" + o.at("ev").get<std::string>() + "'");
     e.kind = *kind;
-    e.at = {o.at("tick").get<std::int64_t>(), o.at("painted").get<bool>()};
+    e.at = {within(o.at("tick"), 0, std::numeric_limits<std::int64_t>::max(), "a tick"),
+            o.at("painted").get<bool>()};
     switch (e.kind) {
     case Kind::Choice:
         e.endOfRun = o.contains("end");
         if (e.endOfRun) e.code = o.at("end").get<int>();
-        if (o.contains("path")) e.path = o.at("path").get<std::string>(), e.channel = o.at("channel").get<int>();
+        if (o.contains("path"))
+            e.path = o.at("path").get<std::string>(), e.channel = int(within(o.at("channel"), 1, channelCount, "a channel"));
         break;
     case Kind::Load: e.path = o.at("path").get<std::string>(), e.sha256 = o.at("sha256").get<std::string>(); break;
     case Kind::Dialog:
@@ -114,10 +151,10 @@ SessionEvent fromJson(const Json& o) {
         e.channelText = o.at("channel").get<std::string>();
         e.control = o.at("control").get<int>();
         break;
-    case Kind::Live: e.ms = o.at("ms").get<double>(), e.message = messageWord(o.at("msg").get<std::string>()); break;
+    case Kind::Live: e.ms = milliseconds(o.at("ms")), e.message = messageWord(o.at("msg").get<std::string>()); break;
     case Kind::Take: e.on = notes(o.at("on")), e.off = notes(o.at("off")); break;
-    case Kind::End: e.code = o.at("code").get<int>(), e.ms = o.value("ms", 0.0); break;
-    case Kind::At: e.ms = o.value("ms", 0.0); break;
+    case Kind::End: e.code = o.at("code").get<int>(), e.ms = milliseconds(o.value("ms", Json(0.0))); break;
+    case Kind::At: e.ms = milliseconds(o.value("ms", Json(0.0))); break;
     case Kind::Box:
     case Kind::Start: break;
     }
@@ -130,31 +167,59 @@ void readHeader(const Json& o, Session& session) {
         throw std::invalid_argument("it is of version " + o.at("version").dump() + "; this vesk reads version " +
                                     std::to_string(sessionVersion));
     session.seed = o.at("seed").get<unsigned>();
-    session.width = o.at("width").get<int>();
-    session.height = o.at("height").get<int>();
+    session.width = int(within(o.at("width"), 1, windowSideMax, "the window's width"));
+    session.height = int(within(o.at("height"), 1, windowSideMax, "the window's height"));
+    if (std::int64_t(session.width) * session.height > windowPixelsMax)
+        throw std::invalid_argument("a window of " + std::to_string(session.width) + "x" +
+                                    std::to_string(session.height) + " is larger than any this vesk replays");
     session.unattended = o.at("unattended").get<bool>();
+}
+
+// The file's text; none with the reason. Only a regular file is read: a named pipe with
+// no writer would hold the replay for ever.
+std::optional<std::string> readText(const std::string& path, std::string& error) {
+    std::string reason;
+    std::optional<platform::RegularFile> file = platform::RegularFile::open(path, reason);
+    for (std::string text; file;) {
+        const std::size_t had = text.size();
+        text.resize(had + readChunk);
+        const std::optional<std::size_t> got =
+            file->read(reinterpret_cast<std::uint8_t*>(text.data() + had), readChunk, reason);
+        if (!got) break;
+        text.resize(had + *got);
+        if (*got < readChunk) return text;  // the end of the file
+    }
+    error = "cannot read the session " + path + ": " + reason;
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<Session> readSession(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read the session " + path + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
+    const std::optional<std::string> text = readText(path, error);
+    if (!text) return std::nullopt;
     std::vector<std::string> lines;
-    for (std::string text; std::getline(in, text);) lines.push_back(text);
+    for (std::size_t start = 0; start < text->size();) {
+        const std::size_t end = std::min(text->find('\n', start), text->size());
+        lines.push_back(text->substr(start, end - start));
+        start = end + 1;
+    }
     // A last line without its newline was being written when the run stopped.
-    in.clear();
-    in.seekg(-1, std::ios::end);
-    const bool cutShort = !lines.empty() && in.get() != '\n';
+    const bool cutShort = !text->empty() && text->back() != '\n';
     Session session;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         try {
             const Json o = Json::parse(lines[i]);
-            if (i == 0) readHeader(o, session);
-            else session.events.push_back(fromJson(o));
+            if (i == 0) {
+                readHeader(o, session);
+                continue;
+            }
+            SessionEvent e = fromJson(o);
+            // Written as they happened: a moment before the last one is no session's.
+            if (!session.events.empty() && e.at < session.events.back().at)
+                throw std::invalid_argument("its moment (tick " + std::to_string(e.at.tick) +
+                                            ") comes before the line above's");
+            session.events.push_back(std::move(e));
         } catch (const std::exception& e) {
             if (i > 0 && i + 1 == lines.size() && cutShort) break;
             error = "the session " + path + " cannot be replayed: line " + std::to_string(i + 1) + ": " + e.what();
@@ -186,13 +251,13 @@ std::string sha256Hex(std::span<const std::uint8_t> bytes) {
 bool sessionFilesUnchanged(const Session& session, std::string& error) {
     for (const SessionEvent& e : session.events) {
         if (e.kind != Kind::Load) continue;
-        std::ifstream in(e.path, std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-        if (!in.good() && !in.eof()) {
-            error = "the session played " + e.path + ", which cannot be read now: " + std::strerror(errno);
+        std::string why;
+        const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(e.path, why);
+        if (!bytes) {
+            error = "the session played " + e.path + ", which cannot be read now (" + why + ")";
             return false;
         }
-        if (sha256Hex(bytes) != e.sha256) {
+        if (sha256Hex(*bytes) != e.sha256) {
             error = e.path + " has changed since the session was recorded (its SHA-256 differs), so the "
                              "session cannot be replayed as it was";
             return false;

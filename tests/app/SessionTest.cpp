@@ -3,8 +3,12 @@
 // not), and renders to the frames it showed; dialogs, a box and two performances replay
 // as they were answered, one performance renders alone, and a changed file is refused; a
 // run killed mid-way leaves a session that replays as far as it got; the box a full mesh
-// raises inside a tick stays open in the replay as long as it stayed open live.
+// raises inside a tick stays open in the replay as long as it stayed open live; a session
+// that no run could have written is refused with its line and why, and a named pipe or a
+// folder is refused without waiting.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -178,6 +182,42 @@ TEST(Session, AFullMeshBoxRaisedInsideATickStaysOpenUntilTheTickItWasAnsweredAt)
     const std::vector<Json> liveTicks = ticksOf(live);
     ASSERT_GT(liveTicks.size(), 100u);
     EXPECT_EQ(ticksOf(replayed), liveTicks);
+}
+
+TEST(Session, AForgedSessionIsRefusedWithItsLineAndWhyAndAPipeOrAFolderWithoutWaiting) {
+    test::TempFolder dir("session-forged");
+    const std::string session = dir / "s.session";
+    ASSERT_EQ(test::runVesk({"--headless", VESK_DEMO_PIECE, "--channel", "2", "--until", "2", "--seed", "1",
+                             "--input", "1000:903c50", "--record", session}),
+              0);
+    const std::string text = test::readFile(session);
+    std::string error;
+    ASSERT_TRUE(readSession(session, error)) << error;
+    const struct {
+        std::string from, to, said;
+    } forgeries[] = {
+        {R"("width":1024)", R"("width":100000)", "line 1: the window's width is 100000, not a whole number from 1 to 16384"},
+        {R"("channel":2})", R"("channel":17})", "line 3: a channel is 17"},
+        {R"("on":[74])", R"("on":[128])", "a note is 128"},
+        {R"("msg":"903c50")", R"("msg":"90zz50")", "a live message is six hex digits"},
+        {R"("ms":1000.0)", R"("ms":1e300)", "a time of 1e+300 ms lies outside"},
+        {R"("tick":5,)", R"("tick":3,)", "comes before the line above's"},
+    };
+    for (const auto& forged : forgeries) {
+        std::string changed = text;
+        const std::size_t at = changed.find(forged.from);
+        ASSERT_NE(at, std::string::npos) << forged.from << " is not in\n" << text;
+        changed.replace(at, forged.from.size(), forged.to);
+        test::writeFile(session, test::Bytes(changed.begin(), changed.end()));
+        EXPECT_FALSE(readSession(session, error)) << forged.to;
+        EXPECT_NE(error.find(forged.said), std::string::npos) << error;
+    }
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(readSession(dir / "pipe", error));
+    EXPECT_NE(error.find("named pipe"), std::string::npos) << error;
+    std::filesystem::create_directory(dir / "folder");
+    EXPECT_FALSE(readSession(dir / "folder", error));
+    EXPECT_NE(error.find("directory"), std::string::npos) << error;
 }
 
 TEST(Session, ARunKilledMidWayLeavesASessionThatReplaysAsFarAsItGot) {

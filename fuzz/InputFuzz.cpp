@@ -48,28 +48,13 @@ public:
     std::string describe() const override { return "fuzz"; }
 };
 
-// The window procedure without the picture: a paint is taken as done. The picture follows
-// the flake, not how the input came, and drawing it would take most of each run.
-class WithoutPicture final : public platform::WindowHandler {
-public:
-    WithoutPicture(platform::WindowHandler& window, platform::MessageLoop& loop) : window_(window), loop_(loop) {}
-    void handleMessage(const platform::Message& message) override {
-        if (message.type == platform::MessageType::Paint)
-            loop_.defaultProcessing(message);
-        else
-            window_.handleMessage(message);
-    }
-
-private:
-    platform::WindowHandler& window_;
-    platform::MessageLoop& loop_;
-};
-
 // The program's start-up and end as runApplication has them, around that window procedure.
 int runWithoutPicture(Vesk& vesk, platform::MidiPorts& ports) {
     app::VeskWindow window(vesk);
     platform::MessageLoop& loop = vesk.platform.loop();
-    WithoutPicture handler(window, loop);
+    // The picture follows the flake, not how the input came, and drawing it would take
+    // most of each run.
+    app::WithoutPicture handler(window, loop);
     loop.setHandler(&handler);
     midi::openMidi(vesk.devices, ports, loop, vesk.platform.modalUi());
     vesk.sequencer.setOutput(vesk.output());

@@ -49,14 +49,13 @@ public:
     void reset() override {}
 };
 
-// A render of the sound alone never looks at the window, so the flake is not drawn: a
-// paint only validates the window, as it does before the scene is ready. Everything else,
-// the overlay's ticks included, reaches the window (through a session's replay, if any).
+// A render of the sound alone never looks at the window, so the flake is not drawn
+// (through a session's replay, if any).
 class SoundAlone final : public WindowFilter {
 public:
     SoundAlone(platform::MessageLoop& loop, WindowFilter* next) : loop_(loop), next_(next) {}
     void handle(const platform::Message& message, platform::WindowHandler& window) override {
-        Undrawn undrawn(loop_, window);
+        WithoutPicture undrawn(window, loop_);
         if (next_)
             next_->handle(message, undrawn);
         else
@@ -64,21 +63,6 @@ public:
     }
 
 private:
-    class Undrawn final : public platform::WindowHandler {
-    public:
-        Undrawn(platform::MessageLoop& loop, platform::WindowHandler& window) : loop_(loop), window_(window) {}
-        void handleMessage(const platform::Message& message) override {
-            if (message.type == platform::MessageType::Paint)
-                loop_.defaultProcessing(message);
-            else
-                window_.handleMessage(message);
-        }
-
-    private:
-        platform::MessageLoop& loop_;
-        platform::WindowHandler& window_;
-    };
-
     platform::MessageLoop& loop_;
     WindowFilter* next_;
 };

@@ -6,6 +6,7 @@
 
 #include "performance/Vesk.h"
 #include "platform/Message.h"
+#include "platform/MessageLoop.h"
 
 namespace vesk::app {
 
@@ -18,6 +19,24 @@ private:
     void destroy();
 
     Vesk& vesk_;
+};
+
+// A window procedure without the picture, for runs that never look at it: a paint only
+// validates the window, as it does before the scene is ready; every other message, the
+// overlay's ticks included, reaches `window`.
+class WithoutPicture final : public platform::WindowHandler {
+public:
+    WithoutPicture(platform::WindowHandler& window, platform::MessageLoop& loop) : window_(window), loop_(loop) {}
+    void handleMessage(const platform::Message& message) override {
+        if (message.type == platform::MessageType::Paint)
+            loop_.defaultProcessing(message);
+        else
+            window_.handleMessage(message);
+    }
+
+private:
+    platform::WindowHandler& window_;
+    platform::MessageLoop& loop_;
 };
 
 // Stands between the message loop and the window procedure: it sees every message the
